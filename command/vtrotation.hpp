@@ -1,0 +1,54 @@
+// The backup rotation of the user file, made safe against overlapping runs and interruption.
+//
+// The user file is never absent or partial: the backup is a second link to the current file,
+// the new content is written beside it under a temporary name and renamed over the user file
+// only once it is whole and durable. Whole updates of one etc directory are serialised by an
+// exclusive lock on the directory itself, so no lock file appears beside the user file.
+#pragma once
+
+#include "command/vtstream.hpp"
+#include "cutil/unique_fd.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace Vtpasswd {
+
+// The existing user file could not be kept as the backup.
+struct backup_failed {};
+
+// Quotes a text for /bin/sh so that no character of it is interpreted.
+std::string shell_quote(std::string_view text);
+// Runs a command line through "/bin/sh" "-c" and waits for it; answers the wait status or -1.
+int run_shell(const std::string& command);
+
+class rotation {
+public:
+    // Takes the directory lock; waits while another run holds it.
+    rotation(const std::string& dirname, std::string filename, std::string oldname, bool windows);
+    rotation(const rotation&) = delete;
+    rotation& operator=(const rotation&) = delete;
+    // Removes the unfinished new file of a run that did not commit.
+    ~rotation();
+
+    // Deletes the previous backup through the shell and keeps the user file as the backup.
+    // Raises backup_failed when the user file cannot be kept.
+    void rotate_backup();
+    // The backup, created empty when there was no user file.
+    Vtfiles::in_channel open_backup();
+    // The new content's file, beside the user file.
+    Vtfiles::out_channel open_new();
+    // Makes the new content durable and puts it in place of the user file.
+    void commit(Vtfiles::out_channel& out);
+
+private:
+    cutil::unique_fd dir_;
+    std::string filename_;
+    std::string oldname_;
+    std::string newname_;
+    bool windows_;
+    bool new_opened_ = false;
+    bool committed_ = false;
+};
+
+} // namespace Vtpasswd

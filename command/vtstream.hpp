@@ -1,0 +1,57 @@
+// Buffered input and output channels on an owned descriptor. Failures raise Sys_error naming
+// the path, so that the command's guards see them like any other failed step.
+#pragma once
+
+#include "cutil/unique_fd.hpp"
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Vtfiles {
+
+// Large enough that a million records stream in about 150 system calls each way.
+inline constexpr std::size_t channel_buffer_size = 1 << 20;
+
+class in_channel {
+public:
+    in_channel(cutil::unique_fd fd, std::string path);
+    // Reads until n bytes or end of file; answers how many were read.
+    std::size_t read(char* dst, std::size_t n);
+    // One line without its newline; nothing at end of file before any byte.
+    std::optional<std::string> read_line();
+    void close();
+    int fd() const { return fd_.get(); }
+
+private:
+    bool refill();
+
+    cutil::unique_fd fd_;
+    std::string path_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+};
+
+class out_channel {
+public:
+    out_channel(cutil::unique_fd fd, std::string path);
+    void write(const char* src, std::size_t n);
+    void flush();
+    // Flushes and makes the content durable.
+    void sync();
+    void close();
+    int fd() const { return fd_.get(); }
+
+private:
+    [[noreturn]] void fail(int err) const;
+    void write_all(const char* src, std::size_t n);
+
+    cutil::unique_fd fd_;
+    std::string path_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t len_ = 0;
+};
+
+} // namespace Vtfiles

@@ -1,0 +1,58 @@
+// Runs the real vtpasswd binary against a test-owned directory: the child enters a private
+// mount namespace in which a temporary directory stands in for the parent of the compiled-in
+// etc directory's parent ("/usr/local" for "/usr/local/etc/tessaroul"), so the installed
+// build is tested with its own paths and the host's directories are never touched.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace vttest {
+
+struct run_result {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+using environment = std::map<std::string, std::optional<std::string>>; // nullopt unsets
+
+// Why the sandbox cannot be made here, or empty when it can.
+std::string sandbox_unavailable();
+
+class sandbox {
+public:
+    sandbox();
+    ~sandbox();
+    sandbox(const sandbox&) = delete;
+    sandbox& operator=(const sandbox&) = delete;
+
+    // The host path of what the binary sees as its etc directory.
+    std::string etc_dir() const;
+    std::string users() const { return etc_dir() + "/vanto_users.dat"; }
+    std::string backup() const { return etc_dir() + "/old_vanto_users.dat"; }
+    // The root that stands in for the mount point, as seen from the host.
+    const std::string& root() const { return root_; }
+    // Creates the etc directory (mode 0700) and its parents.
+    void make_etc() const;
+
+    // Runs the binary to the end with the given standard input.
+    run_result run(const std::string& input, const environment& env = {}, const char* argv0 = "vtpasswd") const;
+    // Starts the binary; its standard input is already written and closed, output discarded.
+    pid_t start(const std::string& input, const environment& env = {}) const;
+
+private:
+    std::string root_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content, mode_t mode = 0600);
+bool file_exists(const std::string& path);
+mode_t file_mode(const std::string& path);
+// Waits for a child and answers its exit status, or 128 + the signal that ended it.
+int wait_status(pid_t pid);
+
+} // namespace vttest

@@ -1,0 +1,169 @@
+#include "command/failure.hpp"
+#include "command/vtfiles.hpp"
+#include "command/vtpwdhdr.hpp"
+#include "support/records.hpp"
+#include "support/sandbox.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <regex>
+
+using namespace Vtpwdhdr;
+
+namespace {
+
+// A scratch file that the test owns and removes.
+struct scratch {
+    std::string path;
+    scratch()
+    {
+        char tmpl[] = "/tmp/vtpwd.XXXXXX";
+        int fd = ::mkstemp(tmpl);
+        ::close(fd);
+        path = tmpl;
+    }
+    ~scratch() { ::unlink(path.c_str()); }
+};
+
+std::string bytes(std::initializer_list<int> values)
+{
+    std::string out;
+    for (int v : values)
+        out += static_cast<char>(v);
+    return out;
+}
+
+const std::string hex32a(32, 'a'), hex32b(32, 'b');
+
+TEST(RecordFormat, UserAndNumberFieldsHaveTheirFixedWidths)
+{
+    EXPECT_EQ(spaceduser("abcdefghijklmnopqrst"), "abcdefghijklmnopqrst");
+    EXPECT_EQ(spaceduser("abcdefghijklmnopqrstuvw"), "abcdefghijklmnopqrst");
+    EXPECT_EQ(spaceduser(""), std::string(20, ' '));
+    EXPECT_EQ(spaceduser("bob"), "bob                 ");
+    const std::pair<int, const char*> numbers[] = {{0, "000"}, {7, "007"}, {9, "009"}, {10, "010"},
+                                                   {42, "042"}, {99, "099"}, {100, "100"}, {999, "999"}};
+    for (auto [n, text] : numbers)
+        EXPECT_EQ(spacedstring_of_int(n), text);
+}
+
+TEST(RecordFormat, WrittenLinesMatchAHandBuiltLayoutAndReadBack)
+{
+    scratch f;
+    {
+        Vtfiles::out_channel out = Vtfiles::vt_open_out(f.path);
+        for (int i = 0; i < 100; ++i)
+            write_pwd_line(out, "user" + std::to_string(i), i, hex32a, hex32b, hex32a, hex32b);
+        out.close();
+    }
+    std::string expected;
+    for (int i = 0; i < 100; ++i)
+        expected += vttest::record("user" + std::to_string(i), i, hex32a, hex32b, hex32a, hex32b);
+    Vtfiles::in_channel raw = Vtfiles::vt_open_in(f.path);
+    std::string content(expected.size() + 10, '\0');
+    content.resize(raw.read(content.data(), content.size()));
+    EXPECT_TRUE(content == expected);
+
+    Vtfiles::in_channel in = Vtfiles::vt_open_in(f.path);
+    for (int i = 0; i < 100; ++i) {
+        pwd_record r = read_pwd_line(in);
+        ASSERT_EQ(r.code(), "OK");
+        EXPECT_EQ(r.user(), spaceduser("user" + std::to_string(i)));
+        EXPECT_EQ(r.number(), i);
+        EXPECT_EQ(r.salt(), hex32a);
+        EXPECT_EQ(r.md5(), hex32b);
+        EXPECT_EQ(r.hidesalt(), hex32a);
+        EXPECT_EQ(r.secret(), hex32b);
+    }
+    pwd_record end = read_pwd_line(in);
+    EXPECT_EQ(end.code(), "EOF");
+    EXPECT_EQ(end.number(), 0);
+    EXPECT_EQ(end.user(), "");
+}
+
+TEST(RecordFormat, ReaderOutcomes)
+{
+    scratch f;
+    std::string odd = vttest::record("x", 5, hex32a, hex32a, hex32a, hex32a);
+    for (int sep : {20, 24, 57, 90, 123, 156})
+        odd[sep] = '#';
+    std::string negative = vttest::record("n", 0, hex32a, hex32a, hex32a, hex32a).replace(21, 3, "-07");
+    vttest::write_file(f.path, odd + negative + odd.substr(0, 100));
+    Vtfiles::in_channel in = Vtfiles::vt_open_in(f.path);
+    pwd_record first = read_pwd_line(in);
+    // Separators and the final byte are not examined; the fields come from their positions.
+    EXPECT_EQ(first.code(), "OK");
+    EXPECT_EQ(first.number(), 5);
+    pwd_record second = read_pwd_line(in);
+    EXPECT_EQ(second.number(), -7);
+    // The first record's fields stay valid after later reads.
+    EXPECT_EQ(first.user(), spaceduser("x"));
+    EXPECT_EQ(read_pwd_line(in).code(), "ERR");
+
+    scratch empty;
+    Vtfiles::in_channel none = Vtfiles::vt_open_in(empty.path);
+    EXPECT_EQ(read_pwd_line(none).code(), "EOF");
+}
+
+TEST(RecordFormat, CountThatIsNotAnIntegerRaisesIntOfString)
+{
+    for (const char* text : {" 42", "4 2", "4a2", "---", "-  ", "+12", "0x1"}) {
+        try {
+            int_of_string(text);
+            ADD_FAILURE() << text;
+        } catch (const Vtfailure::failure& f) {
+            EXPECT_EQ(f.describe(), "Failure(\"int_of_string\")");
+        }
+    }
+    EXPECT_EQ(int_of_string("007"), 7);
+    EXPECT_EQ(int_of_string("-99"), -99);
+}
+
+TEST(RecordFormat, WriterRefusesValuesThatWouldMisalignTheFile)
+{
+    char line[line_length];
+    EXPECT_FALSE(compose_pwd_line(line, "u", -1, hex32a, hex32a, hex32a, hex32a));
+    EXPECT_FALSE(compose_pwd_line(line, "u", 1000, hex32a, hex32a, hex32a, hex32a));
+    EXPECT_FALSE(compose_pwd_line(line, "u", 1, hex32a + "0", hex32a, hex32a, hex32a));
+    EXPECT_FALSE(compose_pwd_line(line, "u", 1, hex32a, hex32a, hex32a, "abc"));
+    EXPECT_TRUE(compose_pwd_line(line, "u", 1, hex32a, hex32a, hex32a, hex32a));
+}
+
+TEST(HexCoding, BinToHexPadsInFrontAndWritesLowercase)
+{
+    EXPECT_EQ(bin_to_hex(bytes({0x00, 0xAB, 0x10}), 3), "00ab10");
+    EXPECT_EQ(bin_to_hex(bytes({0x00, 0xAB, 0x10}), 5), "000000ab10");
+    EXPECT_EQ(bin_to_hex(bytes({0xFF, 0x01, 0x02}), 1), "ff");
+}
+
+TEST(HexCoding, HexToBinPadsLowercasesAndReportsEachBadCharacter)
+{
+    EXPECT_EQ(hex_to_bin("AB1", 2), bytes({0x0A, 0xB1}));
+    EXPECT_EQ(hex_to_bin("00ab10ff", 4), bytes({0x00, 0xAB, 0x10, 0xFF}));
+    EXPECT_EQ(hex_to_bin("00ab10ffee", 2), bytes({0x00, 0xAB}));
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(hex_to_bin("zz", 1), bytes({0x00}));
+    EXPECT_EQ(hex_to_bin("Gf", 1), bytes({0x0F}));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    std::regex shape("(ERR \\(\\d\\d:\\d\\d:\\d\\d\\):: hexcode was called with bad char z\n){2}"
+                     "ERR \\(\\d\\d:\\d\\d:\\d\\d\\):: hexcode was called with bad char g\n");
+    EXPECT_TRUE(std::regex_match(err, shape)) << err;
+}
+
+TEST(Digest, IteratedMd5AgreesWithAnIndependentTool)
+{
+    const std::string salt_hex = "000102030405060708090a0b0c0d0e0f";
+    const std::string salt = hex_to_bin(salt_hex, 16);
+    for (int rounds : {0, 1, 5})
+        EXPECT_EQ(bin_to_hex(initial_md5("pa ss", salt, rounds), 16),
+                  vttest::openssl_iterated_md5("pa ss", salt_hex, rounds))
+            << rounds;
+    EXPECT_EQ(bin_to_hex(initial_md5("", salt, 200), 16), vttest::openssl_iterated_md5("", salt_hex, 200));
+    // A negative count makes no round: the concatenation itself.
+    EXPECT_EQ(initial_md5("pw", salt, -1), "pw" + salt);
+}
+
+} // namespace

@@ -82,7 +82,7 @@ void write_fresh(Vtfiles::out_channel& out, const std::string& user, const mater
 
 void write_unchanged(Vtfiles::out_channel& out, const hdr::pwd_record& r)
 {
-    hdr::write_pwd_line(out, r.user(), r.number(), r.salt(), r.md5(), r.hidesalt(), r.secret());
+    hdr::write_pwd_record(out, r);
 }
 
 bool old_passwd_matches(const hdr::pwd_record& r, const std::string& old_passwd)

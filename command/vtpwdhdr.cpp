@@ -10,11 +10,6 @@
 
 namespace Vtpwdhdr {
 
-namespace {
-// The module's record buffer: every read fills it, and the record takes a copy.
-char record_buffer[line_length];
-} // namespace
-
 int int_of_string(std::string_view text)
 {
     std::size_t i = 0;
@@ -35,22 +30,24 @@ int int_of_string(std::string_view text)
     return static_cast<int>(negative ? -value : value);
 }
 
-pwd_record pwd_record::parse(const char (&line)[line_length])
+pwd_record pwd_record::parse(std::string_view line)
 {
     pwd_record r(code_ok);
-    std::memcpy(r.line_.data(), line, line_length);
-    r.number_ = int_of_string(std::string_view(line + number_offset, max_number_length));
+    line.copy(r.line_.data(), line_length);
+    r.number_ = int_of_string(line.substr(number_offset, max_number_length));
     return r;
 }
 
 pwd_record read_pwd_line(Vtfiles::in_channel& fdr)
 {
-    std::size_t num_read = fdr.read(record_buffer, line_length);
+    pwd_record r(code_ok);
+    const std::size_t num_read = fdr.read(r.line_.data(), line_length);
     if (num_read == 0)
         return pwd_record::eof();
     if (num_read != static_cast<std::size_t>(line_length))
         return pwd_record::err();
-    return pwd_record::parse(record_buffer);
+    r.number_ = int_of_string(std::string_view(r.line_.data() + number_offset, max_number_length));
+    return r;
 }
 
 std::string spaceduser(std::string_view user)
@@ -88,12 +85,31 @@ bool compose_pwd_line(char (&line)[line_length], std::string_view user, int numb
     return true;
 }
 
+static void refuse_write() { throw Vtfailure::failure("Invalid_argument", {Vtfailure::failure_arg::of_text("write_pwd_line")}); }
+
+void write_pwd_record(Vtfiles::out_channel& fdw, const pwd_record& r)
+{
+    const int number = r.number();
+    if (r.code() != code_ok || number < 0 || number > 999)
+        refuse_write();
+    // The fields sit where they were read; only the separators and the count are rewritten.
+    char* line = fdw.slot(line_length);
+    std::memcpy(line, r.line().data(), line_length);
+    for (int sep : {user_offset + max_user_length, number_offset + max_number_length, salt_offset + salt_length,
+                    md5_offset + md5_length, hidesalt_offset + hidesalt_length})
+        line[sep] = ' ';
+    line[number_offset] = static_cast<char>('0' + number / 100);
+    line[number_offset + 1] = static_cast<char>('0' + number / 10 % 10);
+    line[number_offset + 2] = static_cast<char>('0' + number % 10);
+    line[line_length - 1] = '\n';
+}
+
 void write_pwd_line(Vtfiles::out_channel& fdw, std::string_view user, int number, std::string_view salt,
                     std::string_view md5, std::string_view hidesalt, std::string_view secret)
 {
     char line[line_length];
     if (!compose_pwd_line(line, user, number, salt, md5, hidesalt, secret))
-        throw Vtfailure::failure("Invalid_argument", {Vtfailure::failure_arg::of_text("write_pwd_line")});
+        refuse_write();
     fdw.write(line, line_length);
 }
 

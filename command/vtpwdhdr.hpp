@@ -40,7 +40,7 @@ public:
     static pwd_record eof() { return pwd_record(code_eof); }
     static pwd_record err() { return pwd_record(code_err); }
     // Cuts the fields out of a whole line; raises Failure "int_of_string" on a bad number.
-    static pwd_record parse(const char (&line)[line_length]);
+    static pwd_record parse(std::string_view line);
 
     std::string_view code() const { return code_; }
     std::string_view user() const { return field(user_offset, max_user_length); }
@@ -50,7 +50,12 @@ public:
     std::string_view hidesalt() const { return field(hidesalt_offset, hidesalt_length); }
     std::string_view secret() const { return field(secret_offset, secret_length); }
 
+    // The whole line as read, for writing it back without taking it apart.
+    const std::array<char, line_length>& line() const { return line_; }
+
 private:
+    friend // Reads the next line into the record's own buffer: "OK", "EOF" at the end, "ERR" for a short line.
+pwd_record read_pwd_line(Vtfiles::in_channel& fdr);
     explicit pwd_record(std::string_view code) : code_(code) {}
     std::string_view field(int offset, int width) const
     {
@@ -62,6 +67,7 @@ private:
     std::array<char, line_length> line_{};
 };
 
+// Reads the next line into the record's own buffer: "OK", "EOF" at the end, "ERR" for a short line.
 pwd_record read_pwd_line(Vtfiles::in_channel& fdr);
 
 // The whole line for these values, or false when they would not make a 157-byte line
@@ -79,6 +85,10 @@ std::string hex_to_bin(std::string_view hex, int len);
 int hex2code(char chr);
 std::string spaceduser(std::string_view user);
 std::string spacedstring_of_int(int num);
+
+// Appends a record read as "OK" exactly as write_pwd_line writes its seven values, without
+// taking it apart; refuses, like write_pwd_line, a number outside 0 to 999.
+void write_pwd_record(Vtfiles::out_channel& fdw, const pwd_record& r);
 
 // Parses a decimal integer the whole text must spell: digits after an optional minus sign.
 // Raises Failure "int_of_string" otherwise.

@@ -101,6 +101,15 @@ void out_channel::write(const char* src, std::size_t n)
     len_ += n;
 }
 
+char* out_channel::slot(std::size_t n)
+{
+    if (len_ + n > channel_buffer_size)
+        flush();
+    char* at = buf_.get() + len_;
+    len_ += n;
+    return at;
+}
+
 void out_channel::flush()
 {
     write_all(buf_.get(), len_);

@@ -44,6 +44,8 @@ bool write_proc(const char* path, const std::string& text)
     return ok;
 }
 
+} // namespace
+
 // In the child: a private mount namespace (with a user namespace when not root) in which
 // the sandbox root is bound over the mount point. Answers an error text, or empty.
 std::string enter_namespace(const std::string& root)
@@ -66,6 +68,8 @@ std::string enter_namespace(const std::string& root)
         return std::string("bind mount: ") + std::strerror(errno);
     return {};
 }
+
+namespace {
 
 [[noreturn]] void exec_binary(const environment& env, const char* argv0)
 {

@@ -20,6 +20,10 @@ struct run_result {
 
 using environment = std::map<std::string, std::optional<std::string>>; // nullopt unsets
 
+// Enters, in the calling process, the private mount namespace in which root stands in for
+// the etc directory's grandparent. Answers an error text, or empty.
+std::string enter_namespace(const std::string& root);
+
 // Why the sandbox cannot be made here, or empty when it can.
 std::string sandbox_unavailable();
 

@@ -131,6 +131,31 @@ TEST(RecordFormat, WriterRefusesValuesThatWouldMisalignTheFile)
     EXPECT_TRUE(compose_pwd_line(line, "u", 1, hex32a, hex32a, hex32a, hex32a));
 }
 
+TEST(RecordFormat, RecordWrittenBackEqualsItsSevenValuesWrittenAgain)
+{
+    std::string odd = vttest::record("odd name", 0, hex32a, hex32b, hex32a, hex32b);
+    for (int sep : {20, 24, 57, 90, 123, 156})
+        odd[sep] = '|';
+    odd.replace(21, 3, "-00");
+    scratch f;
+    vttest::write_file(f.path, odd + odd.substr(0, 21) + "042" + odd.substr(24) + odd.substr(0, 21) + "-01" +
+                                   odd.substr(24));
+    Vtfiles::in_channel in = Vtfiles::vt_open_in(f.path);
+    scratch g, h;
+    Vtfiles::out_channel whole = Vtfiles::vt_open_out(g.path), values = Vtfiles::vt_open_out(h.path);
+    for (int i = 0; i < 2; ++i) {
+        pwd_record r = read_pwd_line(in);
+        write_pwd_record(whole, r);
+        write_pwd_line(values, r.user(), r.number(), r.salt(), r.md5(), r.hidesalt(), r.secret());
+    }
+    pwd_record negative = read_pwd_line(in);
+    EXPECT_THROW(write_pwd_record(whole, negative), Vtfailure::failure);
+    whole.close();
+    values.close();
+    EXPECT_EQ(vttest::read_file(g.path), vttest::read_file(h.path));
+    EXPECT_EQ(vttest::read_file(g.path).substr(0, 25), "odd name             000 ");
+}
+
 TEST(HexCoding, BinToHexPadsInFrontAndWritesLowercase)
 {
     EXPECT_EQ(bin_to_hex(bytes({0x00, 0xAB, 0x10}), 3), "00ab10");

@@ -6,14 +6,13 @@ namespace cutil {
 
 int syslog_priority(long level)
 {
-    // Division truncates toward zero, so 101..299 all land on index 0. Compute in 64 bits so
-    // that extreme levels cannot overflow the subtraction.
-    long long index = (static_cast<long long>(level) - 200) / 100;
-    if (index < 0)
+    // The table covers 101 to 499, where (level - 200) / 100, truncated toward zero, is 0 to 2.
+    // Outside it the level is clamped before any arithmetic, so no level can overflow.
+    if (level < 101)
         return CODES.front();
-    if (index >= static_cast<long long>(CODES.size()))
+    if (level > 499)
         return CODES.back();
-    return CODES[static_cast<std::size_t>(index)];
+    return CODES[static_cast<std::size_t>((level - 200) / 100)];
 }
 
 void vtsyslog(long level, std::string_view message)

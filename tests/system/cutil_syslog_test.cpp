@@ -3,6 +3,7 @@
 #include "cutil/syslog.hpp"
 #include "cutil/unique_fd.hpp"
 #include "support/child.hpp"
+#include "support/sandbox.hpp"
 
 #include <poll.h>
 #include <sched.h>
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -72,6 +74,9 @@ TEST(Syslog, LevelNumbersReachTheLoggerAtTheirPriorityAndStrayOnesStayInTheTable
         GTEST_SKIP() << "a private /dev/log needs root for its mount namespace";
     const std::vector<long> levels = {150, 200, 299, 300, 399, 400, 450, 499,
                                       101, 100, 0, -250, LONG_MIN, 500, 600, 100000, LONG_MAX};
+    char tmpl[] = "/tmp/vtsyslog.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string out_dir = tmpl;
     auto r = vttest::run_in_child([&] {
         cutil::unique_fd sock;
         if (std::string why = own_dev_log(sock); !why.empty())
@@ -84,13 +89,15 @@ TEST(Syslog, LevelNumbersReachTheLoggerAtTheirPriorityAndStrayOnesStayInTheTable
             seen += std::to_string(level) + ":" + std::to_string(pri_of(d) & 7) + (ends_with(d, text) ? "" : " garbled") + "\n";
         }
         // Once redirect_output has run, messages carry the product's identity and facility.
-        cutil::redirect_output("/dev");
+        cutil::redirect_output(out_dir);
         cutil::vtsyslog(300, "after redirect");
         std::string d = next_datagram(sock);
         seen += std::to_string(pri_of(d)) + (d.find(" vanto[" + std::to_string(::getpid()) + "]: after redirect") != std::string::npos ? " vanto" : " unnamed: " + d);
         return seen;
     });
-    ASSERT_EQ(r.status, 0);
+    const std::string child_err = vttest::read_file(out_dir + "/vtstderr");
+    std::filesystem::remove_all(out_dir);
+    ASSERT_EQ(r.status, 0) << r.err << child_err;
     std::string expected;
     for (long level : levels) {
         int pri = level >= 400 ? LOG_ERR : level >= 300 ? LOG_WARNING : LOG_DEBUG;

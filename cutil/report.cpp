@@ -76,4 +76,6 @@ void report_perror(const char* text)
     errno = saved;
 }
 
+int get_lasterr() { return errno; }
+
 } // namespace cutil

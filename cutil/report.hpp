@@ -29,4 +29,7 @@ void report_untimed(std::string_view message);
 // perror's form: the text, a colon, a blank and the system's text for errno.
 void report_perror(const char* text);
 
+// The current errno, for callers that report a failure after the fact.
+int get_lasterr();
+
 } // namespace cutil

@@ -213,6 +213,17 @@ run_result sandbox::run(const std::string& input, const environment& env, const 
     return r;
 }
 
+child_run sandbox::run_inside(const std::function<std::string()>& fn) const
+{
+    const std::string root = root_;
+    return run_in_child([&]() -> std::string {
+        std::string why = enter_namespace(root);
+        if (!why.empty())
+            return "sandbox: " + why;
+        return fn();
+    });
+}
+
 pid_t sandbox::start(const std::string& input, const environment& env) const
 {
     pipe_pair in;

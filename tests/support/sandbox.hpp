@@ -4,6 +4,8 @@
 // build is tested with its own paths and the host's directories are never touched.
 #pragma once
 
+#include "support/child.hpp"
+
 #include <sys/types.h>
 
 #include <map>
@@ -45,6 +47,9 @@ public:
 
     // Runs the binary to the end with the given standard input.
     run_result run(const std::string& input, const environment& env = {}, const char* argv0 = "vtpasswd") const;
+    // Runs library code in a forked child that sees this sandbox at the mount point; the
+    // answer "sandbox: ..." says why the namespace could not be made.
+    child_run run_inside(const std::function<std::string()>& fn) const;
     // Starts the binary; its standard input is already written and closed, output discarded.
     pid_t start(const std::string& input, const environment& env = {}) const;
 

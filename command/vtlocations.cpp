@@ -1,0 +1,80 @@
+#include "command/vtlocations.hpp"
+
+#include "command/failure.hpp"
+#include "command/vtfiles.hpp"
+#include "cutil/host.hpp"
+
+#include <sys/wait.h>
+
+namespace Vtfiles {
+
+const std::string nullstr;
+const std::string sep = cutil::file_sep();
+const std::string etc_dir = cutil::get_etc_directory();
+const std::string unix_location = etc_dir + "/locations.dat";
+const std::string nt_location = etc_dir + "\\locations.dat";
+
+static const std::string product_component = "tessaroul";
+
+std::string tessaroul(std::string_view directory)
+{
+    std::vector<std::string> fields = string_split(sep, directory);
+    if (fields.back() == product_component)
+        return std::string(directory);
+    return std::string(directory) + sep + product_component;
+}
+
+static const std::string& path_of(location_system which)
+{
+    return which == location_system::LO_NT ? nt_location : unix_location;
+}
+
+locations read_locations(location_system which)
+{
+    locations found{nullstr, nullstr, nullstr};
+    try {
+        in_channel in = vt_open_in(path_of(which));
+        while (std::optional<std::string> line = in.read_line()) {
+            std::vector<std::string> fields = string_split(" ", *line);
+            if (fields.size() < 2)
+                continue;
+            if (fields[0] == "MAIN")
+                found.main_dir = tessaroul(fields[1]);
+            else if (fields[0] == "BIN")
+                found.bin_dir = fields[1];
+            else if (fields[0] == "GUI")
+                found.gui_dir = fields[1];
+        }
+        in.close();
+    } catch (const Vtfailure::failure&) {
+        // A file that cannot be opened or read tells nothing, not even the lines already seen.
+        return {nullstr, nullstr, nullstr};
+    }
+    return found;
+}
+
+void write_locations(location_system which, const std::string& main_dir, const std::string& bin_dir,
+                     const std::string& gui_dir)
+{
+    try {
+        out_channel out = vt_open_out(path_of(which));
+        const std::string text = "MAIN " + main_dir + "\n" + "BIN " + bin_dir + "\n" + "GUI " + gui_dir + "\n";
+        out.write(text.data(), text.size());
+        out.close();
+    } catch (const Vtfailure::failure&) {
+        // The caller has no use for the reason; the file stays as far as it got.
+    }
+}
+
+process_status process_status::of_wait(int raw)
+{
+    if (WIFSIGNALED(raw))
+        return {kind::signaled, WTERMSIG(raw)};
+    if (WIFSTOPPED(raw))
+        return {kind::stopped, WSTOPSIG(raw)};
+    return {kind::exited, WEXITSTATUS(raw)};
+}
+
+int get_num_status(const process_status& status) { return status.value; }
+
+} // namespace Vtfiles

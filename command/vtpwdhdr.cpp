@@ -40,13 +40,13 @@ pwd_record pwd_record::parse(std::string_view line)
 
 pwd_record read_pwd_line(Vtfiles::in_channel& fdr)
 {
+    // One record object on every path, built in the caller's place.
     pwd_record r(code_ok);
     const std::size_t num_read = fdr.read(r.line_.data(), line_length);
-    if (num_read == 0)
-        return pwd_record::eof();
-    if (num_read != static_cast<std::size_t>(line_length))
-        return pwd_record::err();
-    r.number_ = int_of_string(std::string_view(r.line_.data() + number_offset, max_number_length));
+    if (num_read == static_cast<std::size_t>(line_length))
+        r.number_ = int_of_string(std::string_view(r.line_.data() + number_offset, max_number_length));
+    else
+        r.code_ = num_read == 0 ? code_eof : code_err;
     return r;
 }
 

@@ -53,7 +53,9 @@ static random_token jitter_token()
         long d = static_cast<long>(now.tv_usec) - static_cast<long>(prev.tv_usec);
         unsigned char& byte = token[pass / 2];
         byte = static_cast<unsigned char>((byte << 4) | (static_cast<unsigned long>(d) & 0xF));
-        ::usleep(static_cast<useconds_t>(std::labs(d) % 2));
+        // A sleep of no time is no sleep; the call alone would cost a timer slack of ~50 µs.
+        if (std::labs(d) % 2 != 0)
+            ::usleep(1);
         prev = now;
     }
     return token;

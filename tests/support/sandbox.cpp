@@ -1,7 +1,8 @@
 #include "support/sandbox.hpp"
 
+#include "support/pipes.hpp"
+
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -84,54 +85,6 @@ namespace {
     std::_Exit(127);
 }
 
-// Reads both pipes to their end without letting either one fill up.
-void drain_both(int out_fd, int err_fd, std::string& out, std::string& err)
-{
-    struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string* sinks[2] = {&out, &err};
-    int open_count = 2;
-    while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buf[4096];
-            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open_count;
-                continue;
-            }
-            sinks[i]->append(buf, static_cast<std::size_t>(n));
-        }
-    }
-}
-
-struct pipe_pair {
-    int r = -1, w = -1;
-    pipe_pair()
-    {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        r = fds[0];
-        w = fds[1];
-    }
-    ~pipe_pair()
-    {
-        if (r >= 0)
-            ::close(r);
-        if (w >= 0)
-            ::close(w);
-    }
-};
-
 // Fork: in the child, the namespace, the standard descriptors and the binary.
 pid_t spawn(const std::string& root, int in_fd, int out_fd, int err_fd, const environment& env, const char* argv0)
 {
@@ -198,17 +151,16 @@ void sandbox::make_etc() const
 
 run_result sandbox::run(const std::string& input, const environment& env, const char* argv0) const
 {
-    pipe_pair in, out, err;
+    pipe_ends in, out, err;
     pid_t pid = spawn(root_, in.r, out.w, err.w, env, argv0);
-    ::close(in.r), in.r = -1;
-    ::close(out.w), out.w = -1;
-    ::close(err.w), err.w = -1;
+    in.close_r();
+    out.close_w();
+    err.close_w();
     // Small inputs fit the pipe; the command reads one line and never blocks on output here.
-    ssize_t ignored = ::write(in.w, input.data(), input.size());
-    (void)ignored;
-    ::close(in.w), in.w = -1;
+    write_all(in.w, input);
+    in.close_w();
     run_result r;
-    drain_both(out.r, err.r, r.out, r.err);
+    drain({{out.r, &r.out}, {err.r, &r.err}});
     r.status = wait_status(pid);
     return r;
 }
@@ -226,12 +178,11 @@ child_run sandbox::run_inside(const std::function<std::string()>& fn) const
 
 pid_t sandbox::start(const std::string& input, const environment& env) const
 {
-    pipe_pair in;
+    pipe_ends in;
     int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     pid_t pid = spawn(root_, in.r, null_fd, null_fd, env, "vtpasswd");
     ::close(null_fd);
-    ssize_t ignored = ::write(in.w, input.data(), input.size());
-    (void)ignored;
+    write_all(in.w, input);
     return pid;
 }
 

@@ -22,6 +22,7 @@ public:
     int read_errno = 0;           // answered by a read
 
     bsd::bytes conf;              // FreeBSD ifreq entries answered by SIOCGIFCONF
+    bool conf_verbatim = false;   // hand `conf` out as it stands, however its entries end
     std::deque<int> conf_errnos;  // answered by the next SIOCGIFCONF calls, one each, then 0
     int conf_calls = 0;
 

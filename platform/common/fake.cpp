@@ -61,6 +61,12 @@ int fake_backend::interface_conf(int, std::byte* buffer, int* length)
         if (e != 0)
             return e;
     }
+    if (conf_verbatim) {
+        std::size_t n = std::min(conf.size(), static_cast<std::size_t>(*length));
+        std::memcpy(buffer, conf.data(), n);
+        *length = static_cast<int>(n);
+        return 0;
+    }
     // As the kernel does: whole entries while they fit, the answer's length is what was used.
     std::size_t used = 0;
     while (used + bsd::ifnamsiz < conf.size()) {

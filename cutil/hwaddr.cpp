@@ -3,7 +3,6 @@
 #include "cutil/iflist.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace cutil {
@@ -14,10 +13,13 @@ char etherbuf[18];
 
 const char* ether_sprintf(const std::uint8_t* addr)
 {
-    char* p = etherbuf;
-    for (int i = 0; i < 6; ++i, p += 3)
-        std::snprintf(p, 4, "%02x:", addr[i]);
-    etherbuf[17] = '\0';
+    static constexpr char digits[] = "0123456789abcdef";
+    for (int i = 0; i < 6; ++i) {
+        etherbuf[3 * i] = digits[addr[i] >> 4];
+        etherbuf[3 * i + 1] = digits[addr[i] & 0xf];
+        etherbuf[3 * i + 2] = ':';
+    }
+    etherbuf[17] = '\0'; // the last colon becomes the end of the text
     return etherbuf;
 }
 

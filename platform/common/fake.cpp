@@ -47,7 +47,8 @@ int fake_backend::route_sysctl(std::span<const int> mib, void* buffer, std::size
         return read_errno;
     if (*size < answer->size())
         return ENOMEM;
-    std::memcpy(buffer, answer->data(), answer->size());
+    if (!answer->empty())
+        std::memcpy(buffer, answer->data(), answer->size());
     *size = answer->size();
     return 0;
 }
@@ -63,7 +64,8 @@ int fake_backend::interface_conf(int, std::byte* buffer, int* length)
     }
     if (conf_verbatim) {
         std::size_t n = std::min(conf.size(), static_cast<std::size_t>(*length));
-        std::memcpy(buffer, conf.data(), n);
+        if (n != 0)
+            std::memcpy(buffer, conf.data(), n);
         *length = static_cast<int>(n);
         return 0;
     }
@@ -76,7 +78,8 @@ int fake_backend::interface_conf(int, std::byte* buffer, int* length)
             break;
         used += entry;
     }
-    std::memcpy(buffer, conf.data(), used);
+    if (used != 0)
+        std::memcpy(buffer, conf.data(), used);
     *length = static_cast<int>(used);
     return 0;
 }

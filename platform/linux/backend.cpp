@@ -156,7 +156,8 @@ public:
         kept_what_ = 0;
         if (*size < snapshot.size())
             return ENOMEM;
-        std::memcpy(buffer, snapshot.data(), snapshot.size());
+        if (!snapshot.empty())
+            std::memcpy(buffer, snapshot.data(), snapshot.size());
         *size = snapshot.size();
         return 0;
     }

@@ -88,11 +88,12 @@ int unix_ping(std::string_view address)
     // The window is fixed from this moment; every pass waits only for what is left of it.
     timespec start;
     ::clock_gettime(CLOCK_MONOTONIC, &start);
+    bool receive_failed = false;
     for (;;) {
         socklen_t fromlen = sizeof from;
         long left = window_us - elapsed_us(start);
-        if (left < 0)
-            left = 0;
+        if (left <= 0)
+            return 1; // the window is over, even for a socket that keeps reporting readable
         timespec timeout{0, left * 1000};
         pollfd pfd{sock.get(), POLLIN, 0};
         int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
@@ -102,16 +103,16 @@ int unix_ping(std::string_view address)
             report_untimed("ping: main_loop: select error\n");
             return 1;
         }
-        if ((pfd.revents & POLLIN) == 0) {
-            if (left == 0)
-                return 1;
+        if ((pfd.revents & POLLIN) == 0)
             continue;
-        }
         ssize_t n = ::recvfrom(sock.get(), recvbuf, sizeof recvbuf, 0, reinterpret_cast<sockaddr*>(&from), &fromlen);
         if (n < 0) {
-            // The window still bounds the wait; a failed receive does not end it early.
-            if (errno != EINTR)
+            // The window still bounds the wait; a failed receive neither ends it early nor, when the
+            // socket keeps failing, floods the console: one line per probe.
+            if (errno != EINTR && !receive_failed) {
+                receive_failed = true;
                 report_untimed("recv_from error\n");
+            }
             continue;
         }
         if (from.sin_family != AF_INET || from.sin_addr.s_addr != dest.sin_addr.s_addr)

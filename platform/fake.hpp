@@ -34,6 +34,7 @@ public:
     std::map<std::string, interface> interfaces; // answered by SIOCGIFFLAGS/ADDR/NETMASK
 
     int icmp_errno = EPERM; // a test runs without the privilege for raw sockets
+    int icmp_fd = -1;       // when set, a duplicate of it stands in for the raw socket
 
     // Appends one SIOCGIFCONF entry of the IPv4 family.
     void add_conf_entry(std::string_view name, std::uint32_t addr_net);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <fcntl.h>
+
 namespace cutil::platform {
 
 void fake_backend::add_conf_entry(std::string_view name, std::uint32_t addr_net)
@@ -134,6 +136,8 @@ int fake_backend::interface_netmask(int, bsd::ifreq& req)
 
 int fake_backend::open_icmp_socket()
 {
+    if (icmp_fd >= 0)
+        return ::fcntl(icmp_fd, F_DUPFD_CLOEXEC, 0);
     errno = icmp_errno;
     return -1;
 }

@@ -1,5 +1,6 @@
 // The echo request bytes, the checksum and the reply check of the probe.
 #include "cping/cping.hpp"
+#include "cutil/unique_fd.hpp"
 #include "platform/fake.hpp"
 
 #include <arpa/inet.h>
@@ -116,4 +117,21 @@ TEST(UnixPing, RefusesBadAddressesAndReportsAMissingRawSocket)
     EXPECT_EQ(unix_ping("10.1"), 1); // the short form is an address: the socket is what fails
     EXPECT_EQ(GetCapturedStderr(), "ERR:: unix_ping: unable to open raw socket \n");
     EXPECT_EQ(nsent, before); // no probe went out
+}
+
+TEST(UnixPing, FailingReceivesAreReportedOnceAndTheWindowStillEnds)
+{
+    // A pipe with data stands in for the socket: always readable, every receive fails.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    cutil::unique_fd rd(fds[0]), wr(fds[1]);
+    ASSERT_EQ(::write(wr.get(), "x", 1), 1);
+    platform::fake_backend kernel;
+    kernel.icmp_fd = rd.get();
+    platform::scoped_backend use{kernel};
+    std::int32_t before = nsent;
+    CaptureStderr();
+    EXPECT_EQ(unix_ping("192.0.2.1"), 1);
+    EXPECT_EQ(GetCapturedStderr(), "ERR:: recv_from error\n");
+    EXPECT_EQ(nsent, before + 1);
 }

@@ -81,7 +81,8 @@ int unix_ping(std::string_view address)
     int rcvbuf = 60 * 1024;
     (void)::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
 
-    ++nsent;
+    // The counter only grows and wraps through its full width; only its low 16 bits go out.
+    nsent = static_cast<std::int32_t>(static_cast<std::uint32_t>(nsent) + 1);
     for (int i = 0; i < 3; ++i)
         send_icmp_echo_request(sock.get(), sendbuf, reinterpret_cast<const sockaddr*>(&dest), sizeof dest, nsent);
 

@@ -28,6 +28,12 @@ std::uint32_t sockaddr_in_addr(const std::byte* sa);
 // One interface as get_device_info found it. Everything points into `snapshot`, which owns the
 // bytes; the address messages are consecutive from `first_addr`, each within the snapshot.
 struct device_info {
+    device_info() = default;
+    device_info(device_info&&) = default; // the bytes move with their buffer; the pointers stay valid
+    device_info& operator=(device_info&&) = default;
+    device_info(const device_info&) = delete; // a copy would point into the original
+    device_info& operator=(const device_info&) = delete;
+
     bsd::bytes snapshot;
     const std::byte* link = nullptr;       // the sockaddr_dl
     std::size_t link_room = 0;             // bytes from `link` to the end of its message

@@ -206,6 +206,7 @@ public:
     // SIOCGIFNETMASK: the netmask of the interface's first IPv4 address.
     int interface_netmask(int sock, bsd::ifreq& req) override { return address_query(sock, SIOCGIFNETMASK, req); }
 
+    // The raw ICMP socket: the same call on both kernels; replies arrive with their IPv4 header.
     int open_icmp_socket() override { return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP); }
 
 private:

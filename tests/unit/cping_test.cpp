@@ -134,4 +134,11 @@ TEST(UnixPing, FailingReceivesAreReportedOnceAndTheWindowStillEnds)
     EXPECT_EQ(unix_ping("192.0.2.1"), 1);
     EXPECT_EQ(GetCapturedStderr(), "ERR:: recv_from error\n");
     EXPECT_EQ(nsent, before + 1);
+
+    // The counter wraps rather than overflowing; the sequence keeps following its low 16 bits.
+    nsent = INT32_MAX;
+    CaptureStderr();
+    unix_ping("192.0.2.1");
+    GetCapturedStderr();
+    EXPECT_EQ(nsent, INT32_MIN);
 }

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <new>
 #include <optional>
 
 namespace cutil::platform {
@@ -135,6 +136,47 @@ public:
     // read that follows, so both see one table.
     int route_sysctl(std::span<const int> mib, void* buffer, std::size_t* size) override
     {
+        try {
+            return route_sysctl_as_kernel(mib, buffer, size);
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
+    }
+
+    // SIOCGIFCONF: the host's entries (40 bytes on this platform) rewritten as 32-byte FreeBSD ones.
+    int interface_conf(int sock, std::byte* buffer, int* length) override
+    {
+        try {
+            return interface_conf_as_kernel(sock, buffer, length);
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
+    }
+
+    // SIOCGIFFLAGS: the low flag bits are the same on both kernels.
+    int interface_flags(int sock, bsd::ifreq& req) override
+    {
+        auto host = host_request(req);
+        if (!host)
+            return ENXIO;
+        if (::ioctl(sock, SIOCGIFFLAGS, &*host) < 0)
+            return errno;
+        req.flags[0] = host->ifr_flags;
+        req.flags[1] = 0;
+        return 0;
+    }
+
+    // SIOCGIFADDR: the interface's first IPv4 address.
+    int interface_addr(int sock, bsd::ifreq& req) override { return address_query(sock, SIOCGIFADDR, req); }
+    // SIOCGIFNETMASK: the netmask of the interface's first IPv4 address.
+    int interface_netmask(int sock, bsd::ifreq& req) override { return address_query(sock, SIOCGIFNETMASK, req); }
+
+    // The raw ICMP socket: the same call on both kernels; replies arrive with their IPv4 header.
+    int open_icmp_socket() override { return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP); }
+
+private:
+    int route_sysctl_as_kernel(std::span<const int> mib, void* buffer, std::size_t* size)
+    {
         int what = is_mib(mib, bsd::net_rt_iflist, 0) ? bsd::net_rt_iflist
                  : is_mib(mib, bsd::net_rt_flags, bsd::rtf_llinfo) ? bsd::net_rt_flags : 0;
         if (what == 0)
@@ -162,8 +204,7 @@ public:
         return 0;
     }
 
-    // SIOCGIFCONF: the host's entries (40 bytes on this platform) rewritten as 32-byte FreeBSD ones.
-    int interface_conf(int sock, std::byte* buffer, int* length) override
+    int interface_conf_as_kernel(int sock, std::byte* buffer, int* length)
     {
         std::size_t room = *length < 0 ? 0 : static_cast<std::size_t>(*length) / sizeof(bsd::ifreq);
         std::vector<::ifreq> host(room == 0 ? 1 : room);
@@ -188,28 +229,6 @@ public:
         return 0;
     }
 
-    // SIOCGIFFLAGS: the low flag bits are the same on both kernels.
-    int interface_flags(int sock, bsd::ifreq& req) override
-    {
-        auto host = host_request(req);
-        if (!host)
-            return ENXIO;
-        if (::ioctl(sock, SIOCGIFFLAGS, &*host) < 0)
-            return errno;
-        req.flags[0] = host->ifr_flags;
-        req.flags[1] = 0;
-        return 0;
-    }
-
-    // SIOCGIFADDR: the interface's first IPv4 address.
-    int interface_addr(int sock, bsd::ifreq& req) override { return address_query(sock, SIOCGIFADDR, req); }
-    // SIOCGIFNETMASK: the netmask of the interface's first IPv4 address.
-    int interface_netmask(int sock, bsd::ifreq& req) override { return address_query(sock, SIOCGIFNETMASK, req); }
-
-    // The raw ICMP socket: the same call on both kernels; replies arrive with their IPv4 header.
-    int open_icmp_socket() override { return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP); }
-
-private:
     int address_query(int sock, unsigned long request, bsd::ifreq& req)
     {
         auto host = host_request(req);

@@ -96,6 +96,7 @@ int unix_ping(std::string_view address)
         if (left <= 0)
             return 1; // the window is over, even for a socket that keeps reporting readable
         timespec timeout{0, left * 1000};
+        // ppoll rather than select: safe for any descriptor number, and exact to the microsecond.
         pollfd pfd{sock.get(), POLLIN, 0};
         int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
         if (ready == 0)

@@ -3,6 +3,7 @@
 #include "cutil/report.hpp"
 #include "platform/backend.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>

@@ -1,0 +1,173 @@
+// Figures of the network queries beside the host's own tools, from one run inside namespaces
+// this program makes: the probe of a live peer and the window of an absent one, the ARP lookup
+// in a large table, the interface list of an interface with many addresses.
+#include "carp/carp.hpp"
+#include "cping/cping.hpp"
+#include "cutil/iflist.hpp"
+#include "platform/backend.hpp"
+#include "support/netns.hpp"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+struct figures {
+    double median_ms = 0, p99_ms = 0, max_ms = 0;
+};
+
+figures measure(int runs, const std::function<void()>& once)
+{
+    std::vector<double> ms;
+    ms.reserve(static_cast<std::size_t>(runs));
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = clock_type::now();
+        once();
+        ms.push_back(std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<std::size_t>(q * static_cast<double>(ms.size())))]; };
+    return {at(0.5), at(0.99), ms.back()};
+}
+
+// Runs a command to its end, output discarded; answers its exit status.
+int run_quiet(const std::vector<std::string>& argv)
+{
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        std::vector<char*> args;
+        for (auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string line(const char* what, const figures& ours, const char* peer_name, const figures& peer)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, "%-34s median %8.3f ms  p99 %8.3f ms | %-28s median %8.3f ms  p99 %8.3f ms | ratio %6.2fx\n",
+                  what, ours.median_ms, ours.p99_ms, peer_name, peer.median_ms, peer.p99_ms,
+                  ours.median_ms > 0 ? peer.median_ms / ours.median_ms : 0.0);
+    return text;
+}
+
+bool batch(const vttest::netns_pair& pair, const std::string& ns, const std::string& commands)
+{
+    std::string path = "/tmp/vt4bench-" + std::to_string(::getpid()) + ".batch";
+    std::ofstream(path) << commands;
+    bool ok = pair.ip(ns, "-batch " + path);
+    ::unlink(path.c_str());
+    return ok;
+}
+
+} // namespace
+
+int main()
+{
+    std::string why = vttest::netns_unavailable();
+    if (!why.empty()) {
+        std::printf("skipped: %s\n", why.c_str());
+        return 0;
+    }
+    vttest::netns_pair pair;
+    if (!pair.failure().empty()) {
+        std::printf("skipped: cannot make the namespaces: %s\n", pair.failure().c_str());
+        return 0;
+    }
+
+    // 10,000 ARP entries: 250 documentation addresses on each of 40 interfaces (veth ends).
+    std::ostringstream neigh;
+    for (int k = 0; k < 20; ++k)
+        neigh << "link add bx" << k << " type veth peer name by" << k << "\n";
+    for (int k = 0; k < 20; ++k)
+        neigh << "link set bx" << k << " up\nlink set by" << k << " up\n";
+    for (int k = 0; k < 40; ++k)
+        for (int h = 1; h <= 250; ++h)
+            neigh << "neigh add 203.0.113." << h << " lladdr 02:00:00:00:" << std::hex << k << ":" << h << std::dec
+                  << " dev b" << (k < 20 ? "x" : "y") << (k % 20) << " nud permanent\n";
+    // Many addresses on one interface: all 768 of the three documentation /24s, as /32s.
+    std::ostringstream addrs;
+    addrs << "link add many0 type veth peer name many1\n";
+    for (const char* net : {"192.0.2.", "198.51.100.", "203.0.113."})
+        for (int h = 0; h < 256; ++h)
+            addrs << "addr add " << net << h << "/32 dev many0\n";
+    if (!batch(pair, pair.a(), neigh.str())) {
+        std::printf("skipped: could not fill the tables\n");
+        return 0;
+    }
+
+    std::string report = vttest::run_in_netns(pair.a(), [] {
+        std::string out;
+        cutil::unix_ping("192.0.2.2"); // resolve the peer first
+        figures ours = measure(1000, [] { cutil::unix_ping("192.0.2.2"); });
+        figures ping = measure(1000, [] { run_quiet({"ping", "-c", "1", "-W", "1", "-n", "-q", "192.0.2.2"}); });
+        figures fping = measure(1000, [] { run_quiet({"fping", "-q", "-r", "0", "-t", "100", "192.0.2.2"}); });
+        out += line("unix_ping live peer (1000)", ours, "ping -c 1 -W 1 (process)", ping);
+        out += line("unix_ping live peer (1000)", ours, "fping (process)", fping);
+
+        figures absent = measure(20, [] { cutil::unix_ping("192.0.2.77"); });
+        char text[256];
+        std::snprintf(text, sizeof text, "unix_ping absent address (20)      median %8.3f ms  max %8.3f ms (window 100 ms, +2 ms allowed)\n",
+                      absent.median_ms, absent.max_ms);
+        out += text;
+
+        int found = 0;
+        figures arp = measure(50, [&] { found += cutil::get_arp("203.0.113.250").size() == 6; });
+        figures arp_miss = measure(50, [] { cutil::get_arp("198.51.100.250"); });
+        figures ipn = measure(50, [] { run_quiet({"ip", "neigh", "show", "to", "203.0.113.250"}); });
+        const int mib[6]{cutil::bsd::ctl_net, cutil::bsd::pf_route, 0, cutil::bsd::af_inet, cutil::bsd::net_rt_flags,
+                         cutil::bsd::rtf_llinfo};
+        std::size_t table = 0;
+        cutil::platform::active().route_sysctl(mib, nullptr, &table);
+        std::snprintf(text, sizeof text, "get_arp: %zu entries in the table, target found %d of 50 times\n",
+                      table / (cutil::bsd::arp_dl_offset + 56), found);
+        out += text;
+        out += line("get_arp 10000 entries (hit)", arp, "ip neigh show to ADDR", ipn);
+        out += line("get_arp 10000 entries (miss)", arp_miss, "ip neigh show to ADDR", ipn);
+
+        return out;
+    });
+    // Only now the addresses, which would otherwise make the absent address a local one.
+    if (!batch(pair, pair.a(), addrs.str())) {
+        std::printf("skipped: could not add the addresses\n");
+        return 0;
+    }
+    report += vttest::run_in_netns(pair.a(), [] {
+        std::string out;
+        char text[256];
+        int count = 0;
+        figures dev = measure(50, [&] {
+            cutil::device_info info;
+            if (cutil::get_device_info("many0", info))
+                count = info.addr_count;
+        });
+        figures ipa = measure(50, [] { run_quiet({"ip", "-4", "addr", "show", "dev", "many0"}); });
+        std::snprintf(text, sizeof text, "get_device_info: %d addresses on many0\n", count);
+        out += text;
+        out += line("get_device_info 768 addresses", dev, "ip -4 addr show dev IF", ipa);
+        return out;
+    });
+    std::fputs("ratio = the tool's median / ours (above 1: ours is faster; tools include their process start)\n", stdout);
+    std::fputs(report.c_str(), stdout);
+    return 0;
+}

@@ -1,0 +1,55 @@
+// The narrow kernel interface the library is written against. It speaks the FreeBSD structures
+// of platform/bsd.hpp on every platform; each backend maps it onto its own kernel. Operations
+// answer 0 or an errno value and never throw. Write operations (addresses, routing messages,
+// packet device) join this same interface as the library grows.
+#pragma once
+
+#include "platform/bsd.hpp"
+
+#include <cstddef>
+#include <span>
+
+namespace cutil::platform {
+
+class backend {
+public:
+    virtual ~backend() = default;
+
+    // sysctl(3) on the routing tree: NET_RT_IFLIST and NET_RT_FLAGS/RTF_LLINFO of AF_INET. With
+    // no buffer, *size becomes the room needed; with one, it is filled and *size becomes the bytes
+    // written (ENOMEM when it does not fit).
+    virtual int route_sysctl(std::span<const int> mib, void* buffer, std::size_t* size) = 0;
+
+    // SIOCGIFCONF: fills `buffer` (of `*length` bytes) with FreeBSD ifreq entries of the IPv4
+    // addresses and sets *length to the bytes used. `sock` is an AF_INET datagram socket.
+    virtual int interface_conf(int sock, std::byte* buffer, int* length) = 0;
+    // SIOCGIFFLAGS, SIOCGIFADDR, SIOCGIFNETMASK on the entry named in req.ifr_name.
+    virtual int interface_flags(int sock, bsd::ifreq& req) = 0;
+    virtual int interface_addr(int sock, bsd::ifreq& req) = 0;
+    virtual int interface_netmask(int sock, bsd::ifreq& req) = 0;
+
+    // A raw ICMP socket (AF_INET, SOCK_RAW, IPPROTO_ICMP): the descriptor, or -1 with errno set.
+    // The caller owns it from the moment it is answered.
+    virtual int open_icmp_socket() = 0;
+};
+
+// The backend the library uses: the native one unless a test swapped in another.
+backend& active();
+// Makes `next` the active backend (nullptr: the native one) and answers the previous one.
+backend* set_active(backend* next);
+// The backend of the kernel this build runs on.
+backend& native();
+
+// Swaps a backend in for the life of a scope.
+class scoped_backend {
+public:
+    explicit scoped_backend(backend& b) : previous_(set_active(&b)) {}
+    ~scoped_backend() { set_active(previous_); }
+    scoped_backend(const scoped_backend&) = delete;
+    scoped_backend& operator=(const scoped_backend&) = delete;
+
+private:
+    backend* previous_;
+};
+
+} // namespace cutil::platform

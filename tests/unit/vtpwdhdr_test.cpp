@@ -39,48 +39,34 @@ const std::string hex32a(32, 'a'), hex32b(32, 'b');
 
 TEST(RecordFormat, UserAndNumberFieldsHaveTheirFixedWidths)
 {
-    EXPECT_EQ(spaceduser("abcdefghijklmnopqrst"), "abcdefghijklmnopqrst");
     EXPECT_EQ(spaceduser("abcdefghijklmnopqrstuvw"), "abcdefghijklmnopqrst");
     EXPECT_EQ(spaceduser(""), std::string(20, ' '));
-    EXPECT_EQ(spaceduser("bob"), "bob                 ");
-    const std::pair<int, const char*> numbers[] = {{0, "000"}, {7, "007"}, {9, "009"}, {10, "010"},
-                                                   {42, "042"}, {99, "099"}, {100, "100"}, {999, "999"}};
-    for (auto [n, text] : numbers)
+    for (auto [n, text] : {std::pair{0, "000"}, {9, "009"}, {10, "010"}, {99, "099"}, {100, "100"}, {999, "999"}})
         EXPECT_EQ(spacedstring_of_int(n), text);
 }
 
-TEST(RecordFormat, WrittenLinesMatchAHandBuiltLayoutAndReadBack)
+TEST(RecordFormat, WrittenLinesMatchAHandBuiltLayoutAndReadBackBeyondAnyBuffer)
 {
     scratch f;
-    {
-        Vtfiles::out_channel out = Vtfiles::vt_open_out(f.path);
-        for (int i = 0; i < 100; ++i)
-            write_pwd_line(out, "user" + std::to_string(i), i, hex32a, hex32b, hex32a, hex32b);
-        out.close();
-    }
+    Vtfiles::out_channel out = Vtfiles::vt_open_out(f.path);
     std::string expected;
-    for (int i = 0; i < 100; ++i)
-        expected += vttest::record("user" + std::to_string(i), i, hex32a, hex32b, hex32a, hex32b);
-    Vtfiles::in_channel raw = Vtfiles::vt_open_in(f.path);
-    std::string content(expected.size() + 10, '\0');
-    content.resize(raw.read(content.data(), content.size()));
-    EXPECT_TRUE(content == expected);
+    for (int i = 0; i < 2000; ++i) {
+        const std::string user = "user" + std::to_string(i);
+        write_pwd_line(out, user, i % 1000, hex32a, hex32b, hex32a, hex32b);
+        expected += vttest::record(user, i % 1000, hex32a, hex32b, hex32a, hex32b);
+    }
+    out.close();
+    EXPECT_TRUE(vttest::read_file(f.path) == expected);
 
     Vtfiles::in_channel in = Vtfiles::vt_open_in(f.path);
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         pwd_record r = read_pwd_line(in);
         ASSERT_EQ(r.code(), "OK");
-        EXPECT_EQ(r.user(), spaceduser("user" + std::to_string(i)));
-        EXPECT_EQ(r.number(), i);
-        EXPECT_EQ(r.salt(), hex32a);
-        EXPECT_EQ(r.md5(), hex32b);
-        EXPECT_EQ(r.hidesalt(), hex32a);
-        EXPECT_EQ(r.secret(), hex32b);
+        ASSERT_EQ(r.user(), spaceduser("user" + std::to_string(i)));
+        ASSERT_EQ(r.number(), i % 1000);
+        ASSERT_EQ(r.md5(), hex32b);
     }
-    pwd_record end = read_pwd_line(in);
-    EXPECT_EQ(end.code(), "EOF");
-    EXPECT_EQ(end.number(), 0);
-    EXPECT_EQ(end.user(), "");
+    EXPECT_EQ(read_pwd_line(in).code(), "EOF");
 }
 
 TEST(RecordFormat, ReaderOutcomes)
@@ -109,15 +95,8 @@ TEST(RecordFormat, ReaderOutcomes)
 
 TEST(RecordFormat, CountThatIsNotAnIntegerRaisesIntOfString)
 {
-    for (const char* text : {" 42", "4 2", "4a2", "---", "-  ", "+12", "0x1"}) {
-        try {
-            int_of_string(text);
-            ADD_FAILURE() << text;
-        } catch (const Vtfailure::failure& f) {
-            EXPECT_EQ(f.describe(), "Failure(\"int_of_string\")");
-        }
-    }
-    EXPECT_EQ(int_of_string("007"), 7);
+    for (const char* text : {" 42", "4a2", "-", "+12", "0x1"})
+        EXPECT_THROW(int_of_string(text), Vtfailure::failure) << text;
     EXPECT_EQ(int_of_string("-99"), -99);
 }
 
@@ -127,8 +106,6 @@ TEST(RecordFormat, WriterRefusesValuesThatWouldMisalignTheFile)
     EXPECT_FALSE(compose_pwd_line(line, "u", -1, hex32a, hex32a, hex32a, hex32a));
     EXPECT_FALSE(compose_pwd_line(line, "u", 1000, hex32a, hex32a, hex32a, hex32a));
     EXPECT_FALSE(compose_pwd_line(line, "u", 1, hex32a + "0", hex32a, hex32a, hex32a));
-    EXPECT_FALSE(compose_pwd_line(line, "u", 1, hex32a, hex32a, hex32a, "abc"));
-    EXPECT_TRUE(compose_pwd_line(line, "u", 1, hex32a, hex32a, hex32a, hex32a));
 }
 
 TEST(RecordFormat, RecordWrittenBackEqualsItsSevenValuesWrittenAgain)

@@ -14,99 +14,71 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct temp_dir {
-    std::string path;
-    temp_dir()
-    {
-        char tmpl[] = "/tmp/vtprocess.XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~temp_dir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
+    char name[32] = "/tmp/vtprocess.XXXXXX";
+    std::string path = ::mkdtemp(name);
+    ~temp_dir() { std::error_code ec; fs::remove_all(path, ec); }
 };
 
-std::string cwd()
+bool as_nobody()
 {
-    char buf[PATH_MAX];
-    return ::getcwd(buf, sizeof buf) ? buf : "";
+    constexpr uid_t nobody = 65534;
+    return ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
 }
 
-constexpr uid_t nobody = 65534;
+// In a child, after prepare: redirect_output(dir), a line on each stream, and the answer
+// "<working directory> <umask>".
+vttest::child_run redirect(const std::string& dir, const std::function<bool()>& prepare = [] { return true; })
+{
+    return vttest::run_in_child([&] {
+        if (!prepare())
+            return std::string("not prepared");
+        cutil::redirect_output(dir);
+        std::printf("to out %%\n");
+        std::fprintf(stderr, "to err\n");
+        char cwd[PATH_MAX];
+        return std::string(::getcwd(cwd, sizeof cwd) ? cwd : "") + " " + std::to_string(::umask(0));
+    });
+}
 
 } // namespace
 
-TEST(RedirectOutput, BothStreamsGoToFreshOwnerOnlyFiles)
+TEST(RedirectOutput, BothStreamsGoToFreshOwnerOnlyFilesInTheDirectoryOrTheWorkingOne)
 {
-    temp_dir dir;
-    vttest::write_file(dir.path + "/vtstdout", "an earlier run wrote a longer text\n", 0644);
-    auto r = vttest::run_in_child([&] {
-        ::umask(0);
-        cutil::redirect_output(dir.path);
-        std::printf("to out %%\n");
-        std::fprintf(stderr, "to err\n");
-        mode_t mask = ::umask(0);
-        return cwd() + " " + std::to_string(mask);
-    });
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.answer, dir.path + " " + std::to_string(077));
-    EXPECT_EQ(r.out + r.err, "");
-    EXPECT_EQ(vttest::read_file(dir.path + "/vtstdout"), "to out %\n");
-    EXPECT_EQ(vttest::read_file(dir.path + "/vtstderr"), "to err\n");
-    EXPECT_EQ(vttest::file_mode(dir.path + "/vtstdout"), 0600u);
-    EXPECT_EQ(vttest::file_mode(dir.path + "/vtstderr"), 0600u);
-}
-
-TEST(RedirectOutput, MissingDirectoryKeepsTheWorkingDirectory)
-{
-    temp_dir dir;
-    auto r = vttest::run_in_child([&] {
-        if (::chdir(dir.path.c_str()) != 0)
-            return std::string("chdir");
-        cutil::redirect_output(dir.path + "/missing");
-        return cwd();
-    });
-    EXPECT_EQ(r.answer, dir.path);
-    EXPECT_TRUE(vttest::file_exists(dir.path + "/vtstdout"));
-    EXPECT_TRUE(vttest::file_exists(dir.path + "/vtstderr"));
+    temp_dir given, working;
+    vttest::write_file(given.path + "/vtstdout", "an earlier run wrote a longer text\n", 0644);
+    const std::pair<vttest::child_run, std::string> runs[] = {
+        {redirect(given.path, [] { ::umask(0); return true; }), given.path},
+        {redirect(working.path + "/missing", [&] { return ::chdir(working.path.c_str()) == 0; }), working.path},
+    };
+    for (const auto& [r, dir] : runs) {
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.answer, dir + " " + std::to_string(077));
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(vttest::read_file(dir + "/vtstdout"), "to out %\n");
+        EXPECT_EQ(vttest::read_file(dir + "/vtstderr"), "to err\n");
+        EXPECT_EQ(vttest::file_mode(dir + "/vtstdout"), 0600u);
+        EXPECT_EQ(vttest::file_mode(dir + "/vtstderr"), 0600u);
+    }
 }
 
 TEST(RedirectOutput, AStreamThatCannotBeReplacedEndsTheProcessWithItsStatus)
 {
-    temp_dir out_blocked, err_blocked;
+    temp_dir out_blocked, err_blocked, locked;
     fs::create_directory(out_blocked.path + "/vtstdout");
     fs::create_directory(err_blocked.path + "/vtstderr");
-    auto redirect = [](const std::string& d) {
-        return vttest::run_in_child([&] {
-            cutil::redirect_output(d);
-            return std::string("returned");
-        });
-    };
-    auto out = redirect(out_blocked.path);
-    EXPECT_EQ(out.status, 5);
-    EXPECT_EQ(out.answer, "");
-    auto err = redirect(err_blocked.path);
-    EXPECT_EQ(err.status, 6);
-    EXPECT_EQ(err.answer, "");
-
+    EXPECT_EQ(redirect(out_blocked.path).status, 5);
+    EXPECT_EQ(redirect(err_blocked.path).status, 6);
     if (::geteuid() != 0)
-        return; // the unwritable-directory case below needs to drop to another user
-    temp_dir locked;
+        GTEST_SKIP() << "an unwritable directory needs a drop to another user";
     ::chmod(locked.path.c_str(), 0755);
-    auto denied = vttest::run_in_child([&] {
-        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
-            return std::string("setuid");
-        cutil::redirect_output(locked.path);
-        return std::string("returned");
-    });
-    EXPECT_EQ(denied.status, 5);
+    EXPECT_EQ(redirect(locked.path, as_nobody).status, 5);
     EXPECT_FALSE(vttest::file_exists(locked.path + "/vtstdout"));
 }
 
@@ -120,40 +92,32 @@ TEST(InitDaemon, ParentExitsZeroAndTheChildLeadsANewSession)
         return std::to_string(rc) + " " + std::to_string(::getpid()) + " " + std::to_string(::getsid(0));
     });
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-    EXPECT_EQ(r.status, 0);
     int rc = -1, pid = -1, sid = -1;
     ASSERT_EQ(std::sscanf(r.answer.c_str(), "%d %d %d", &rc, &pid, &sid), 3) << r.answer;
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(rc, 0);
     EXPECT_NE(pid, r.pid);
     EXPECT_EQ(sid, pid);
-    // Written once, not once per process.
-    EXPECT_EQ(r.out, "pending before the fork\n");
-    ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(r.out, "pending before the fork\n"); // once, not once per process
 }
 
-TEST(RaisePriority, AnOrdinaryUserIsRefusedWithThePerrorLine)
+TEST(RaisePriority, AnOrdinaryUserIsRefusedWithThePerrorLineAndRootGetsTheHighest)
 {
-    auto r = vttest::run_in_child([] {
-        if (::geteuid() == 0) {
-            rlimit none{0, 0};
-            if (::setrlimit(RLIMIT_NICE, &none) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
-                return std::string("cannot drop privileges");
-        }
+    auto refused = vttest::run_in_child([] {
+        rlimit none{0, 0};
+        if (::geteuid() == 0 && (::setrlimit(RLIMIT_NICE, &none) != 0 || !as_nobody()))
+            return std::string("cannot drop privileges");
         return cutil::raise_priority();
     });
-    EXPECT_EQ(r.answer, "Failed to raise priority");
-    EXPECT_EQ(r.err, "raise_priority: Permission denied\n");
-}
-
-TEST(RaisePriority, ThePrivilegedProcessGetsTheHighestPriority)
-{
+    EXPECT_EQ(refused.answer, "Failed to raise priority");
+    EXPECT_EQ(refused.err, "raise_priority: Permission denied\n");
     if (::geteuid() != 0)
         GTEST_SKIP() << "only root may lower its nice value";
-    auto r = vttest::run_in_child([] {
-        std::string answer = cutil::raise_priority();
-        errno = 0;
+    auto raised = vttest::run_in_child([] {
+        const std::string answer = cutil::raise_priority();
         return answer + " " + std::to_string(::getpriority(PRIO_PROCESS, 0));
     });
-    EXPECT_EQ(r.answer, "SUCCESS -20");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(raised.answer, "SUCCESS -20");
+    EXPECT_EQ(raised.err, "");
 }

@@ -13,7 +13,11 @@ using Vtfiles::location_system;
 
 namespace {
 
-std::string show(const Vtfiles::locations& l) { return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir; }
+std::string read_back(location_system which)
+{
+    const Vtfiles::locations l = Vtfiles::read_locations(which);
+    return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
+}
 
 class LocationsFile : public ::testing::Test {
 protected:
@@ -28,17 +32,21 @@ protected:
 
 } // namespace
 
-TEST_F(LocationsFile, WrittenDirectoriesReadBackWithTheMainOneNormalised)
+TEST_F(LocationsFile, EachSelectorWritesItsOwnFileThatReadsBackWithTheMainOneNormalised)
 {
     auto r = sb.run_inside([] {
+        Vtfiles::write_locations(location_system::LO_NT, "/nt", "/nt/bin", "/nt/gui");
         Vtfiles::write_locations(location_system::LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui");
-        return show(Vtfiles::read_locations(location_system::LO_UNIX));
+        return read_back(location_system::LO_NT) + read_back(location_system::LO_UNIX);
     });
-    EXPECT_EQ(r.answer, "/opt/p/tessaroul|/opt/p/bin|/opt/p/gui");
+    EXPECT_EQ(r.answer, "/nt/tessaroul|/nt/bin|/nt/gui\n/opt/p/tessaroul|/opt/p/bin|/opt/p/gui\n");
     EXPECT_EQ(vttest::read_file(sb.etc_dir() + "/locations.dat"), "MAIN /opt/p\nBIN /opt/p/bin\nGUI /opt/p/gui\n");
+    // The backslash name lies beside the etc directory, not in it.
+    const std::string parent = std::filesystem::path(sb.etc_dir()).parent_path().string();
+    EXPECT_EQ(vttest::read_file(parent + "/tessaroul\\locations.dat"), "MAIN /nt\nBIN /nt/bin\nGUI /nt/gui\n");
 }
 
-TEST_F(LocationsFile, ReadingFollowsEveryLineRule)
+TEST_F(LocationsFile, ReadingFollowsEveryLineRuleAndAnyFailureGivesThreeEmptyTexts)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"GUI g\nBIN b\nMAIN /m\n", "/m/tessaroul|b|g"},                          // any order
@@ -50,56 +58,21 @@ TEST_F(LocationsFile, ReadingFollowsEveryLineRule)
         {"", "||"},
     };
     auto r = sb.run_inside([&] {
-        std::string seen;
+        std::string seen = read_back(location_system::LO_UNIX); // no file yet
         for (const auto& c : cases) {
             vttest::write_file(Vtfiles::unix_location, c.first);
-            seen += show(Vtfiles::read_locations(location_system::LO_UNIX)) + "\n";
+            seen += read_back(location_system::LO_UNIX);
         }
-        return seen;
+        // A read error after the open: the name is a directory, which a write fails to replace.
+        std::filesystem::remove(Vtfiles::unix_location);
+        std::filesystem::create_directory(Vtfiles::unix_location);
+        Vtfiles::write_locations(location_system::LO_UNIX, "/a", "/b", "/c");
+        seen += read_back(location_system::LO_UNIX);
+        return seen + (std::filesystem::is_directory(Vtfiles::unix_location) ? "dir" : "replaced");
     });
-    std::string expected;
+    std::string expected = "||\n";
     for (const auto& c : cases)
         expected += c.second + "\n";
-    EXPECT_EQ(r.answer, expected);
-}
-
-TEST_F(LocationsFile, UnreadableOrMissingFileGivesThreeEmptyTexts)
-{
-    auto r = sb.run_inside([] {
-        std::string seen = show(Vtfiles::read_locations(location_system::LO_UNIX)) + "\n";
-        // A read error after the open: the name is a directory.
-        std::filesystem::create_directory(Vtfiles::unix_location);
-        seen += show(Vtfiles::read_locations(location_system::LO_UNIX)) + "\n";
-        // Writing over the directory fails quietly and leaves it as it was.
-        Vtfiles::write_locations(location_system::LO_UNIX, "/a", "/b", "/c");
-        seen += std::filesystem::is_directory(Vtfiles::unix_location) ? "dir" : "replaced";
-        return seen;
-    });
-    EXPECT_EQ(r.answer, "||\n||\ndir");
+    EXPECT_EQ(r.answer, expected + "||\ndir");
     EXPECT_EQ(r.err, "");
-}
-
-TEST_F(LocationsFile, NtSelectorNamesTheBackslashFileBesideTheEtcDirectory)
-{
-    auto r = sb.run_inside([] {
-        Vtfiles::write_locations(location_system::LO_NT, "/nt", "/nt/bin", "/nt/gui");
-        Vtfiles::write_locations(location_system::LO_UNIX, "/unix", "/unix/bin", "/unix/gui");
-        return show(Vtfiles::read_locations(location_system::LO_NT)) + "\n" +
-               show(Vtfiles::read_locations(location_system::LO_UNIX));
-    });
-    EXPECT_EQ(r.answer, "/nt/tessaroul|/nt/bin|/nt/gui\n/unix/tessaroul|/unix/bin|/unix/gui");
-    const std::string parent = std::filesystem::path(sb.etc_dir()).parent_path().string();
-    EXPECT_EQ(vttest::read_file(parent + "/tessaroul\\locations.dat"), "MAIN /nt\nBIN /nt/bin\nGUI /nt/gui\n");
-}
-
-TEST_F(LocationsFile, WritingWithoutTheEtcDirectoryIsSwallowed)
-{
-    std::filesystem::remove_all(sb.etc_dir());
-    auto r = sb.run_inside([] {
-        Vtfiles::write_locations(location_system::LO_UNIX, "/a", "/b", "/c");
-        return std::string("returned");
-    });
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.answer, "returned");
-    EXPECT_FALSE(vttest::file_exists(sb.etc_dir()));
 }

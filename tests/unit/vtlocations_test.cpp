@@ -6,54 +6,43 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-
-using Vtfiles::tessaroul;
-
-TEST(Locations, ModuleValuesNameTheEtcDirectoryFiles)
-{
-    EXPECT_EQ(Vtfiles::nullstr, "");
-    EXPECT_EQ(Vtfiles::sep, "/");
-    EXPECT_EQ(Vtfiles::etc_dir, "/usr/local/etc/tessaroul");
-    EXPECT_EQ(Vtfiles::unix_location, "/usr/local/etc/tessaroul/locations.dat");
-    EXPECT_EQ(Vtfiles::nt_location, "/usr/local/etc/tessaroul\\locations.dat");
-}
+#include <utility>
 
 TEST(Locations, MainDirectoryIsMadeToEndInTheProductComponent)
 {
-    EXPECT_EQ(tessaroul("/usr/local/etc/tessaroul"), "/usr/local/etc/tessaroul");
-    EXPECT_EQ(tessaroul("/opt/x"), "/opt/x/tessaroul");
-    EXPECT_EQ(tessaroul("/opt/x/"), "/opt/x//tessaroul");
-    EXPECT_EQ(tessaroul(""), "/tessaroul");
-    EXPECT_EQ(tessaroul("tessaroul"), "tessaroul");
-    EXPECT_EQ(tessaroul("/opt/tessaroul/"), "/opt/tessaroul//tessaroul");
-    EXPECT_EQ(tessaroul("/opt/Tessaroul"), "/opt/Tessaroul/tessaroul");
+    const std::pair<const char*, const char*> cases[] = {
+        {"/usr/local/etc/tessaroul", "/usr/local/etc/tessaroul"},
+        {"tessaroul", "tessaroul"},
+        {"/opt/x", "/opt/x/tessaroul"},
+        {"/opt/x/", "/opt/x//tessaroul"},
+        {"", "/tessaroul"},
+        {"/opt/Tessaroul", "/opt/Tessaroul/tessaroul"},
+    };
+    for (const auto& [dir, expected] : cases)
+        EXPECT_EQ(Vtfiles::tessaroul(dir), expected) << dir;
 }
 
 TEST(Locations, NumStatusIsTheCodeOrSignalOfEveryKind)
 {
-    auto wait_for = [](pid_t pid, int options) {
+    using kind = Vtfiles::process_status::kind;
+    auto expect_status = [](pid_t pid, int options, kind k, int value) {
         int raw = 0;
-        waitpid(pid, &raw, options);
-        return Vtfiles::process_status::of_wait(raw);
+        ASSERT_EQ(waitpid(pid, &raw, options), pid);
+        auto status = Vtfiles::process_status::of_wait(raw);
+        EXPECT_EQ(status.k, k);
+        EXPECT_EQ(Vtfiles::get_num_status(status), value);
     };
     pid_t exiting = fork();
     if (exiting == 0)
         _exit(7);
-    auto exited = wait_for(exiting, 0);
-    EXPECT_EQ(exited.k, Vtfiles::process_status::kind::exited);
-    EXPECT_EQ(Vtfiles::get_num_status(exited), 7);
-
+    expect_status(exiting, 0, kind::exited, 7);
     pid_t pausing = fork();
     if (pausing == 0) {
         for (;;)
             pause();
     }
     kill(pausing, SIGSTOP);
-    auto stopped = wait_for(pausing, WUNTRACED);
-    EXPECT_EQ(stopped.k, Vtfiles::process_status::kind::stopped);
-    EXPECT_EQ(Vtfiles::get_num_status(stopped), SIGSTOP);
+    expect_status(pausing, WUNTRACED, kind::stopped, SIGSTOP);
     kill(pausing, SIGKILL);
-    auto killed = wait_for(pausing, 0);
-    EXPECT_EQ(killed.k, Vtfiles::process_status::kind::signaled);
-    EXPECT_EQ(Vtfiles::get_num_status(killed), SIGKILL);
+    expect_status(pausing, 0, kind::signaled, SIGKILL);
 }

@@ -54,7 +54,7 @@ TEST(Syslog, LevelNumbersReachTheLoggerAtTheirPriorityAndStrayOnesStayInTheTable
     if (::geteuid() != 0)
         GTEST_SKIP() << "a private /dev/log needs root for its mount namespace";
     // The bounds of each table entry, then levels beyond the table up to the extremes.
-    const std::vector<long> levels = {101, 299, 300, 399, 400, 499, 100, LONG_MIN, 500, LONG_MAX};
+    const std::vector<long> levels = {101, 150, 200, 299, 300, 399, 400, 450, 499, 100, LONG_MIN, 500, LONG_MAX};
     auto r = vttest::run_in_child([&] {
         cutil::unique_fd sock;
         if (std::string why = own_dev_log(sock); !why.empty())

@@ -55,7 +55,7 @@ protected:
 
     void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw = {})
     {
-        cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = 0x8843, .name = name, .hw = hw});
+        cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .name = name, .hw = hw});
     }
     void addr(std::uint16_t index, const char* a, const char* mask)
     {

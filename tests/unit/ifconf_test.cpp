@@ -77,5 +77,4 @@ TEST_F(IfConf, NetmaskAsDottedTextOrError)
         std::string err = stderr_of([&] { EXPECT_EQ(get_netmask(bad), "ERROR") << bad; });
         EXPECT_TRUE(err.starts_with("ERR (") && err.ends_with(":: could not read netmask\n")) << err;
     }
-    EXPECT_EQ(get_local_interface(), "lo0");
 }

@@ -2,16 +2,12 @@
 
 #include "cutil/unique_fd.hpp"
 #include "support/child.hpp"
-#include "support/pipes.hpp"
-#include "support/sandbox.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstdlib>
 
 namespace vttest {
@@ -66,26 +62,6 @@ std::string run_in_netns(const std::string& ns, const std::function<std::string(
 {
     child_run r = run_in_child([&] { return enter(ns) ? fn() : (std::_Exit(3), std::string()); });
     return r.status == 0 ? r.answer : "CHILD FAILED";
-}
-
-pid_t start_in_netns(const std::string& ns, const std::function<void(const std::function<void()>& ready)>& fn)
-{
-    pipe_ends p;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        p.close_r();
-        if (enter(ns))
-            fn([&] { write_all(p.w, "r"); p.close_w(); });
-        std::_Exit(0);
-    }
-    p.close_w();
-    char c;
-    pollfd pfd{p.r, POLLIN, 0};
-    if (pid > 0 && ::poll(&pfd, 1, 5000) == 1 && ::read(p.r, &c, 1) == 1)
-        return pid;
-    if (pid > 0)
-        ::kill(pid, SIGKILL), wait_status(pid);
-    return -1;
 }
 
 } // namespace vttest

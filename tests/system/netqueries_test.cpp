@@ -108,16 +108,10 @@ std::string forge_one_reply(forge how, int ready)
         if (static_cast<std::size_t>(n) < hlen + 8 || std::to_integer<int>(buf[hlen]) != 8)
             continue;
         std::byte* icmp = buf + hlen;
-        std::uint16_t ident, seq, sum = 0;
-        std::memcpy(&ident, icmp + 4, 2);
-        std::memcpy(&seq, icmp + 6, 2);
-        ident += how == forge::other_ident;
-        seq -= how == forge::older_seq;
-        icmp[0] = std::byte{0};
-        std::memcpy(icmp + 2, &sum, 2);
-        std::memcpy(icmp + 4, &ident, 2);
-        std::memcpy(icmp + 6, &seq, 2);
-        sum = in_cksum(icmp, static_cast<std::size_t>(n) - hlen);
+        build_echo_request(icmp, static_cast<std::uint16_t>(bsd::load<std::uint16_t>(icmp + 4) + (how == forge::other_ident)),
+                           static_cast<std::uint16_t>(bsd::load<std::uint16_t>(icmp + 6) - (how == forge::older_seq)));
+        icmp[0] = icmp[2] = icmp[3] = std::byte{0}; // made a reply, its checksum computed again
+        std::uint16_t sum = in_cksum(icmp, static_cast<std::size_t>(n) - hlen);
         std::memcpy(icmp + 2, &sum, 2);
         ::sendto(sock.get(), icmp, static_cast<std::size_t>(n) - hlen, 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
         return "sent";

@@ -78,13 +78,13 @@ rotation::~rotation()
 
 void rotation::rotate_backup()
 {
-    if (exists(oldname_)) {
+    if (exists(oldname_))
         run_shell((windows_ ? "del " : "rm ") + shell_quote(oldname_));
-        // A delete command this host lacks ("del") must not keep the backup from being replaced.
-        struct stat st;
-        if (::lstat(oldname_.c_str(), &st) == 0)
-            ::unlink(oldname_.c_str());
-    }
+    // What the shell left (a delete command this host lacks, a dangling link that the existence
+    // test does not see) must not keep the backup from being replaced, as a rename would.
+    struct stat st;
+    if (::lstat(oldname_.c_str(), &st) == 0)
+        ::unlink(oldname_.c_str());
     // A link, not a rename: the user file stays whole under its own name until the new
     // content replaces it.
     if (exists(filename_) && ::link(filename_.c_str(), oldname_.c_str()) != 0)

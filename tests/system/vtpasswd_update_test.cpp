@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <regex>
 
 using namespace vttest;
@@ -206,6 +208,14 @@ TEST_F(Update, OtherRecordsAreRewrittenFromTheirFieldsAndNegativeCountsRefused)
     write_file(box.users(), before);
     EXPECT_EQ(run("b new").status, 1);
     EXPECT_EQ(read_file(box.users()), before);
+}
+
+TEST_F(Update, DanglingBackupLinkIsReplaced)
+{
+    write_file(box.users(), filler_record("a", 1));
+    ASSERT_EQ(::symlink("/nonexistent/target", box.backup().c_str()), 0);
+    EXPECT_EQ(run("a new").status, 1);
+    EXPECT_EQ(read_file(box.backup()), filler_record("a", 1));
 }
 
 TEST_F(Update, UnreadableBackupPathIsReportedAsTheBackupFailure)

@@ -47,6 +47,12 @@ void redirect_output(const std::string& directory)
         std::exit(5);
     if (::dup2(err.get(), STDERR_FILENO) < 0)
         std::exit(6);
+    // A service started with standard output or error closed gets that very number back from
+    // open; closing it then would close the redirected stream itself.
+    for (unique_fd* fd : {&out, &err}) {
+        if (fd->get() == STDOUT_FILENO || fd->get() == STDERR_FILENO)
+            fd->release();
+    }
     out.reset();
     err.reset();
     ::openlog("vanto", LOG_PID, LOG_DAEMON);

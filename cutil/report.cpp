@@ -42,6 +42,8 @@ std::string time_token()
 {
     std::time_t now = std::time(nullptr);
     char text[64];
+    // ctime would read the time zone again on every call; ctime_r does not, so ask it to.
+    ::tzset();
     if (ctime_r(&now, text) == nullptr)
         return {};
     return time_token_of_ctime(text);

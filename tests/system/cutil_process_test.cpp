@@ -51,11 +51,14 @@ vttest::child_run redirect(const std::string& dir, const std::function<bool()>& 
 
 TEST(RedirectOutput, BothStreamsGoToFreshOwnerOnlyFilesInTheDirectoryOrTheWorkingOne)
 {
-    temp_dir given, working;
+    temp_dir given, working, no_out, no_err;
     vttest::write_file(given.path + "/vtstdout", "an earlier run wrote a longer text\n", 0644);
+    // A service started with a standard stream closed gets that number back for a new file.
     const std::pair<vttest::child_run, std::string> runs[] = {
         {redirect(given.path, [] { ::umask(0); return true; }), given.path},
         {redirect(working.path + "/missing", [&] { return ::chdir(working.path.c_str()) == 0; }), working.path},
+        {redirect(no_out.path, [] { return ::close(STDOUT_FILENO) == 0; }), no_out.path},
+        {redirect(no_err.path, [] { return ::close(STDERR_FILENO) == 0; }), no_err.path},
     };
     for (const auto& [r, dir] : runs) {
         EXPECT_EQ(r.status, 0);

@@ -34,6 +34,10 @@ int int_socket(const unique_fd& socket) { return socket.get(); }
 
 void vt_close_socket(unique_fd& socket) { socket.reset(); }
 
+int int_socket(int fd) { return fd; }
+
+void vt_close_socket(int fd) { (void)::close(fd); }
+
 // Composes "<format with the system's text of errno>" and answers it as the status text.
 static std::string failed(const char* format)
 {

@@ -32,6 +32,10 @@ unique_fd unix_socket_stream();
 int int_socket(const unique_fd& socket);
 // Closes the socket now; an already closed one is left alone. A failed close is ignored.
 void vt_close_socket(unique_fd& socket);
+// The same for a descriptor the caller owns as a plain integer (one it released from its
+// unique_fd, or got from elsewhere): the number unchanged; a close whose failure is ignored.
+int int_socket(int fd);
+void vt_close_socket(int fd);
 
 std::string reuse_addr(int fd);
 std::string unblock_socket(int fd);

@@ -17,10 +17,10 @@ namespace cutil {
 
 std::int32_t nsent;
 
-namespace {
-
 std::byte sendbuf[1500];
 std::byte recvbuf[1500];
+
+namespace {
 
 constexpr long window_us = 100000;
 
@@ -44,7 +44,8 @@ void send_icmp_echo_request(int sock, std::byte* buf, const sockaddr* dest, sock
 
 int proc_icmp_echo_reply(const std::byte* buf, std::ptrdiff_t len, const timeval&)
 {
-    echo_check check = check_echo_reply({buf, len > 0 ? static_cast<std::size_t>(len) : 0}, own_ident(), current_seq());
+    const std::size_t room = len > 0 ? static_cast<std::size_t>(len) : 1; // the header byte is always there
+    echo_check check = check_echo_reply({buf, room}, len, own_ident(), current_seq());
     switch (check.verdict) {
     case echo_verdict::ignore:
         return 0;
@@ -105,7 +106,8 @@ int unix_ping(std::string_view address)
             report_untimed("ping: main_loop: select error\n");
             return 1;
         }
-        if ((pfd.revents & POLLIN) == 0)
+        // A pending error makes the socket readable, as select would say; recvfrom then reports it.
+        if ((pfd.revents & (POLLIN | POLLERR)) == 0)
             continue;
         ssize_t n = ::recvfrom(sock.get(), recvbuf, sizeof recvbuf, 0, reinterpret_cast<sockaddr*>(&from), &fromlen);
         if (n < 0) {

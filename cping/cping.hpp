@@ -14,6 +14,10 @@ namespace cutil {
 
 // The probe counter: grows by one per probe; its low 16 bits are that probe's sequence number.
 extern std::int32_t nsent;
+// The request under construction (only its first 64 bytes are used) and the last datagram
+// received, IPv4 header included; both keep their contents between probes.
+extern std::byte sendbuf[1500];
+extern std::byte recvbuf[1500];
 
 // Fills the echo request in `buf` with sequence `seq` and sends its 64 bytes to `dest`.
 void send_icmp_echo_request(int sock, std::byte* buf, const sockaddr* dest, socklen_t destlen, int seq);

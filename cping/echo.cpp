@@ -1,5 +1,6 @@
 #include "cping/echo.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace cutil {
@@ -34,14 +35,15 @@ void build_echo_request(std::byte* buf, std::uint16_t ident, std::uint16_t seq)
     std::memcpy(buf + 2, &sum, 2);
 }
 
-echo_check check_echo_reply(std::span<const std::byte> datagram, std::uint16_t ident, std::uint16_t seq)
+echo_check check_echo_reply(std::span<const std::byte> buffer, std::ptrdiff_t received, std::uint16_t ident,
+                            std::uint16_t seq)
 {
-    int len = static_cast<int>(datagram.size());
-    int hlen = len > 0 ? (std::to_integer<int>(datagram[0]) & 0x0f) * 4 : 0;
-    int icmplen = len - hlen;
+    const int len = static_cast<int>(std::min<std::ptrdiff_t>(received, std::ssize(buffer)));
+    const int hlen = buffer.empty() ? 0 : (std::to_integer<int>(buffer[0]) & 0x0f) * 4;
+    const int icmplen = len - hlen;
     if (icmplen < 8)
         return {echo_verdict::runt, icmplen};
-    const std::byte* icmp = datagram.data() + hlen;
+    const std::byte* icmp = buffer.data() + hlen;
     if (std::to_integer<std::uint8_t>(icmp[0]) != icmp_echo_reply)
         return {echo_verdict::ignore, icmplen};
     std::uint16_t got_ident, got_seq;

@@ -29,6 +29,9 @@ struct echo_check {
     echo_verdict verdict;
     int icmplen;
 };
-echo_check check_echo_reply(std::span<const std::byte> datagram, std::uint16_t ident, std::uint16_t seq);
+// `buffer` is what the datagram was received into; `received` is its length as recvfrom answered
+// it. The header length always comes from the buffer's first byte, as the kernel would have put it.
+echo_check check_echo_reply(std::span<const std::byte> buffer, std::ptrdiff_t received, std::uint16_t ident,
+                            std::uint16_t seq);
 
 } // namespace cutil

@@ -68,7 +68,7 @@ TEST(Echo, OnlyOurReplyOfThisProbeEndsTheWait)
         {{}, v::runt, -1},
     };
     for (auto& c : cases) {
-        echo_check got = check_echo_reply(c.d, 0x1234, 7);
+        echo_check got = check_echo_reply(c.d, std::ssize(c.d), 0x1234, 7);
         EXPECT_EQ(got.verdict, c.verdict) << &c - cases;
         EXPECT_TRUE(c.icmplen < 0 || got.icmplen == c.icmplen) << &c - cases;
     }
@@ -81,6 +81,10 @@ TEST(Echo, OnlyOurReplyOfThisProbeEndsTheWait)
               "ERR:: proc_icmp_echo_reply: icmplen (4) < 8");
     EXPECT_EQ(stderr_of([&] { EXPECT_EQ(proc(datagram(20, 8, 0, ident, 0xffff)), 1); }),
               "ERR:: proc_icmp_echo_reply: icmplen (8) < 16");
+    // Nothing received: the header length still comes from the buffer's first byte.
+    const std::byte header[1] = {std::byte{0x45}};
+    EXPECT_EQ(stderr_of([&] { EXPECT_EQ(proc_icmp_echo_reply(header, 0, timeval{}), 0); }),
+              "ERR:: proc_icmp_echo_reply: icmplen (-20) < 8");
 }
 
 TEST_F(UnixPing, RefusesBadAddressesReportsAMissingRawSocketAndFailingReceives)

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <new>
 
 namespace cutil::platform::linux_rtnl {
 
@@ -20,7 +21,18 @@ using handler = std::function<void(const nlmsghdr*)>;
 
 int run_cb(const nlmsghdr* nlh, void* data)
 {
-    (*static_cast<handler*>(data))(nlh);
+    // The table changed while the kernel walked it: the answer mixes two states.
+    if (nlh->nlmsg_flags & NLM_F_DUMP_INTR) {
+        errno = EAGAIN;
+        return MNL_CB_ERROR;
+    }
+    // No exception may cross libmnl's C frames.
+    try {
+        (*static_cast<handler*>(data))(nlh);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return MNL_CB_ERROR;
+    }
     return MNL_CB_OK;
 }
 
@@ -58,6 +70,19 @@ int dump(std::uint16_t type, std::uint8_t family, std::size_t header_len, handle
     }
 }
 
+// A dump that the kernel reports as interrupted is taken again from the start, a few times.
+template <typename T>
+int dump_consistent(std::vector<T>& out, std::uint16_t type, std::uint8_t family, std::size_t header_len,
+                    const std::function<void(const nlmsghdr*, std::vector<T>&)>& each)
+{
+    int e = EAGAIN;
+    for (int attempt = 0; attempt < 5 && e == EAGAIN; ++attempt) {
+        out.clear();
+        e = dump(type, family, header_len, [&](const nlmsghdr* nlh) { each(nlh, out); });
+    }
+    return e;
+}
+
 int keep_attr(const nlattr* attr, void* data)
 {
     auto** table = static_cast<const nlattr**>(data);
@@ -85,7 +110,7 @@ std::vector<std::uint8_t> attr_bytes(const nlattr* attr)
 
 int dump_links(std::vector<link>& out)
 {
-    return dump(RTM_GETLINK, AF_UNSPEC, sizeof(ifinfomsg), [&](const nlmsghdr* nlh) {
+    return dump_consistent<link>(out, RTM_GETLINK, AF_UNSPEC, sizeof(ifinfomsg), [](const nlmsghdr* nlh, auto& found) {
         if (nlh->nlmsg_type != RTM_NEWLINK)
             return;
         const auto* ifi = static_cast<const ifinfomsg*>(mnl_nlmsg_get_payload(nlh));
@@ -101,13 +126,13 @@ int dump_links(std::vector<link>& out)
             l.mtu = attr_u32(tb[IFLA_MTU]);
         if (tb[IFLA_ADDRESS] != nullptr)
             l.hw = attr_bytes(tb[IFLA_ADDRESS]);
-        out.push_back(std::move(l));
+        found.push_back(std::move(l));
     });
 }
 
 int dump_addresses(std::vector<address>& out)
 {
-    return dump(RTM_GETADDR, AF_INET, sizeof(ifaddrmsg), [&](const nlmsghdr* nlh) {
+    return dump_consistent<address>(out, RTM_GETADDR, AF_INET, sizeof(ifaddrmsg), [](const nlmsghdr* nlh, auto& found) {
         if (nlh->nlmsg_type != RTM_NEWADDR)
             return;
         const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
@@ -124,13 +149,13 @@ int dump_addresses(std::vector<address>& out)
             a.peer = attr_u32(tb[IFA_ADDRESS]);
         if ((a.has_brd = tb[IFA_BROADCAST] != nullptr))
             a.brd = attr_u32(tb[IFA_BROADCAST]);
-        out.push_back(a);
+        found.push_back(a);
     });
 }
 
 int dump_neighbours(std::vector<neighbour>& out)
 {
-    return dump(RTM_GETNEIGH, AF_INET, sizeof(ndmsg), [&](const nlmsghdr* nlh) {
+    return dump_consistent<neighbour>(out, RTM_GETNEIGH, AF_INET, sizeof(ndmsg), [](const nlmsghdr* nlh, auto& found) {
         if (nlh->nlmsg_type != RTM_NEWNEIGH)
             return;
         const auto* nd = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(nlh));
@@ -146,7 +171,7 @@ int dump_neighbours(std::vector<neighbour>& out)
         n.dst = attr_u32(tb[NDA_DST]);
         if (tb[NDA_LLADDR] != nullptr)
             n.hw = attr_bytes(tb[NDA_LLADDR]);
-        out.push_back(std::move(n));
+        found.push_back(std::move(n));
     });
 }
 

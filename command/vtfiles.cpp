@@ -41,7 +41,7 @@ std::string os_string_from_environment()
 
 const os_t os_type = os_of_string(os_string_from_environment());
 
-int flags_to_platform(open_flags flags)
+static int flags_to_platform(open_flags flags)
 {
     int out = 0;
     for (open_flag f : flags) {

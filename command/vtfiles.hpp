@@ -23,8 +23,6 @@ extern const os_t os_type;
 enum class open_flag { rdonly, wronly, append, creat, trunc, excl, binary, text, nonblock };
 using open_flags = std::initializer_list<open_flag>;
 
-int flags_to_platform(open_flags flags);
-
 // A failed open raises Sys_error "path: system text". On WinNT, set_permissions runs after
 // a successful open and its answer is ignored.
 in_channel vt_open_in(const std::string& path);

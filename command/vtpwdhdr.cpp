@@ -30,14 +30,6 @@ int int_of_string(std::string_view text)
     return static_cast<int>(negative ? -value : value);
 }
 
-pwd_record pwd_record::parse(std::string_view line)
-{
-    pwd_record r(code_ok);
-    line.copy(r.line_.data(), line_length);
-    r.number_ = int_of_string(line.substr(number_offset, max_number_length));
-    return r;
-}
-
 pwd_record read_pwd_line(Vtfiles::in_channel& fdr)
 {
     // One record object on every path, built in the caller's place.
@@ -66,6 +58,14 @@ std::string spacedstring_of_int(int num)
     return std::to_string(num);
 }
 
+// The count field of a line, three digits; the caller keeps the count within 0 to 999.
+static void put_count(char* line, int number)
+{
+    line[number_offset] = static_cast<char>('0' + number / 100);
+    line[number_offset + 1] = static_cast<char>('0' + number / 10 % 10);
+    line[number_offset + 2] = static_cast<char>('0' + number % 10);
+}
+
 bool compose_pwd_line(char (&line)[line_length], std::string_view user, int number, std::string_view salt,
                       std::string_view md5, std::string_view hidesalt, std::string_view secret)
 {
@@ -74,9 +74,7 @@ bool compose_pwd_line(char (&line)[line_length], std::string_view user, int numb
         return false;
     std::memset(line, ' ', line_length);
     std::memcpy(line + user_offset, user.data(), std::min<std::size_t>(user.size(), max_user_length));
-    line[number_offset] = static_cast<char>('0' + number / 100);
-    line[number_offset + 1] = static_cast<char>('0' + number / 10 % 10);
-    line[number_offset + 2] = static_cast<char>('0' + number % 10);
+    put_count(line, number);
     std::memcpy(line + salt_offset, salt.data(), salt_length);
     std::memcpy(line + md5_offset, md5.data(), md5_length);
     std::memcpy(line + hidesalt_offset, hidesalt.data(), hidesalt_length);
@@ -98,9 +96,7 @@ void write_pwd_record(Vtfiles::out_channel& fdw, const pwd_record& r)
     for (int sep : {user_offset + max_user_length, number_offset + max_number_length, salt_offset + salt_length,
                     md5_offset + md5_length, hidesalt_offset + hidesalt_length})
         line[sep] = ' ';
-    line[number_offset] = static_cast<char>('0' + number / 100);
-    line[number_offset + 1] = static_cast<char>('0' + number / 10 % 10);
-    line[number_offset + 2] = static_cast<char>('0' + number % 10);
+    put_count(line, number);
     line[line_length - 1] = '\n';
 }
 

@@ -39,8 +39,6 @@ class pwd_record {
 public:
     static pwd_record eof() { return pwd_record(code_eof); }
     static pwd_record err() { return pwd_record(code_err); }
-    // Cuts the fields out of a whole line; raises Failure "int_of_string" on a bad number.
-    static pwd_record parse(std::string_view line);
 
     std::string_view code() const { return code_; }
     std::string_view user() const { return field(user_offset, max_user_length); }

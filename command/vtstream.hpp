@@ -23,7 +23,6 @@ public:
     // One line without its newline; nothing at end of file before any byte.
     std::optional<std::string> read_line();
     void close();
-    int fd() const { return fd_.get(); }
 
 private:
     bool refill();
@@ -45,7 +44,6 @@ public:
     // Flushes and makes the content durable.
     void sync();
     void close();
-    int fd() const { return fd_.get(); }
 
 private:
     [[noreturn]] void fail(int err) const;

@@ -18,18 +18,46 @@ namespace cutil {
 int get_max_open() { return max_open_files; }
 int open_max() { return max_open_files; }
 
-static unique_fd open_output(const char* name)
+// A descriptor numbered above the standard ones, so that duplicating it onto 1 or 2 always
+// makes a fresh, inheritable descriptor and never leaves a stream in two places.
+static unique_fd above_standard(unique_fd fd)
+{
+    if (!fd || fd.get() > STDERR_FILENO)
+        return fd;
+    return unique_fd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+}
+
+static int open_retrying(const char* name, int flags)
 {
     int fd;
     do
-        fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        fd = ::open(name, flags | O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600);
     while (fd < 0 && errno == EINTR);
-    unique_fd out(fd);
-    // A file left from an earlier run keeps its old mode through the truncation; the service's
-    // output may carry addresses and user names, so it is for the owner only, always.
-    if (out)
-        ::fchmod(out.get(), 0600);
-    return out;
+    return fd;
+}
+
+// The output file of one stream. A regular file of the directory is truncated and made the
+// owner's only, since the service's output may carry addresses and user names. Whatever an
+// administrator put there instead is written as it stands: a link is followed and appended to,
+// with its target's content and mode left alone; a FIFO without a reader fails at once instead
+// of holding the service in open, and one with a reader then blocks like any stream.
+static unique_fd open_output(const char* name)
+{
+    unique_fd out(open_retrying(name, O_CREAT | O_NOFOLLOW));
+    const bool through_link = !out && errno == ELOOP;
+    if (through_link)
+        out.reset(open_retrying(name, O_APPEND));
+    struct stat st;
+    if (!out || ::fstat(out.get(), &st) != 0)
+        return unique_fd();
+    if (S_ISREG(st.st_mode) && !through_link) {
+        if (::ftruncate(out.get(), 0) != 0 || ::fchmod(out.get(), 0600) != 0)
+            return unique_fd();
+    }
+    const int flags = ::fcntl(out.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(out.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return unique_fd();
+    return above_standard(std::move(out));
 }
 
 void redirect_output(const std::string& directory)
@@ -37,6 +65,8 @@ void redirect_output(const std::string& directory)
     // A directory that cannot be entered leaves the files in the current one.
     [[maybe_unused]] bool entered = ::chdir(directory.c_str()) == 0;
     ::umask(077);
+    // A service started with standard descriptors closed gets their numbers back from open;
+    // each file is moved above them before the next open, and the low number closed again.
     unique_fd out = open_output("vtstdout");
     unique_fd err = open_output("vtstderr");
     // Whatever the streams buffered so far belongs to the old destinations.
@@ -47,12 +77,6 @@ void redirect_output(const std::string& directory)
         std::exit(5);
     if (::dup2(err.get(), STDERR_FILENO) < 0)
         std::exit(6);
-    // A service started with standard output or error closed gets that very number back from
-    // open; closing it then would close the redirected stream itself.
-    for (unique_fd* fd : {&out, &err}) {
-        if (fd->get() == STDOUT_FILENO || fd->get() == STDERR_FILENO)
-            fd->release();
-    }
     out.reset();
     err.reset();
     ::openlog("vanto", LOG_PID, LOG_DAEMON);

@@ -28,8 +28,12 @@ unique_fd vt_unix_socket(int type);
 unique_fd unix_socket_dgram();
 unique_fd unix_socket_stream();
 
-// The socket's descriptor number, for calls that take plain integers.
+// The socket's descriptor number, for calls that take plain integers. Not for a temporary
+// owner: it closes the socket at the end of the statement, and the number may then name
+// another file.
 int int_socket(const unique_fd& socket);
+int int_socket(unique_fd&& socket) = delete;
+int int_socket(const unique_fd&& socket) = delete;
 // Closes the socket now; an already closed one is left alone. A failed close is ignored.
 void vt_close_socket(unique_fd& socket);
 // The same for a descriptor the caller owns as a plain integer (one it released from its

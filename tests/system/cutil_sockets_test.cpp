@@ -22,6 +22,17 @@ int sock_option(int fd, int option)
     return value;
 }
 
+// A descriptor number may be taken from a socket someone holds, never from a temporary owner that
+// closes it at the end of the statement: that number may already name another file.
+template <class Socket>
+concept gives_its_number = requires(Socket&& s) { cutil::int_socket(std::forward<Socket>(s)); };
+template <class Socket>
+concept can_be_closed = requires(Socket&& s) { cutil::vt_close_socket(std::forward<Socket>(s)); };
+static_assert(gives_its_number<cutil::unique_fd&> && gives_its_number<const cutil::unique_fd&>);
+static_assert(gives_its_number<int> && can_be_closed<cutil::unique_fd&> && can_be_closed<int>);
+static_assert(!gives_its_number<cutil::unique_fd> && !gives_its_number<const cutil::unique_fd>);
+static_assert(!can_be_closed<cutil::unique_fd> && !can_be_closed<const cutil::unique_fd&>);
+
 } // namespace
 
 TEST(Sockets, ConstructorsMakeInternetSocketsAndRaiseNamingSocket)

@@ -31,6 +31,7 @@ failure::failure(std::string name, std::vector<failure_arg> args)
 }
 
 failure end_of_file() { return failure("End_of_file"); }
+failure out_of_memory() { return failure("Out_of_memory"); }
 
 failure unix_error(int err, const std::string& call, const std::string& arg)
 {
@@ -43,6 +44,11 @@ failure unix_error(int err, const std::string& call, const std::string& arg)
 failure sys_error(const std::string& path, int err)
 {
     return failure("Sys_error", {failure_arg::of_text(path + ": " + std::strerror(err))});
+}
+
+failure not_a_regular_file(const std::string& path)
+{
+    return failure("Sys_error", {failure_arg::of_text(path + ": Not a regular file")});
 }
 
 failure int_of_string() { return failure("Failure", {failure_arg::of_text("int_of_string")}); }

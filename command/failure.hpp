@@ -35,10 +35,14 @@ private:
 };
 
 failure end_of_file();
+// Memory could not be had for what the command was doing.
+failure out_of_memory();
 // A system call refused: the errno's symbol, the call's name and its argument.
 failure unix_error(int err, const std::string& call, const std::string& arg);
 // An open or stream failure: "path: system text".
 failure sys_error(const std::string& path, int err);
+// A path that names a FIFO, a device or a directory where a file is expected.
+failure not_a_regular_file(const std::string& path);
 // A text that is not an integer.
 failure int_of_string();
 failure not_found();

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace Vtpasswd {
 
@@ -40,14 +41,19 @@ std::string read_request_line()
 {
     char* buf = nullptr;
     std::size_t cap = 0;
-    ssize_t n = ::getline(&buf, &cap, stdin);
-    std::string line = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-    std::free(buf);
+    errno = 0;
+    const ssize_t n = ::getline(&buf, &cap, stdin);
+    const int err = errno;
+    const std::unique_ptr<char, decltype(&std::free)> owned(buf, &std::free);
     if (n < 0) {
+        // A line too long for the memory there is ends the read without end of file.
+        if (err == ENOMEM && !std::feof(stdin))
+            throw Vtfailure::out_of_memory();
         if (std::ferror(stdin))
-            throw Vtfailure::sys_error("<stdin>", errno);
+            throw Vtfailure::sys_error("<stdin>", err);
         throw Vtfailure::end_of_file();
     }
+    std::string line(buf, static_cast<std::size_t>(n));
     if (!line.empty() && line.back() == '\n')
         line.pop_back();
     return line;

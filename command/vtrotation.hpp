@@ -2,8 +2,13 @@
 //
 // The user file is never absent or partial: the backup is a second link to the current file,
 // the new content is written beside it under a temporary name and renamed over the user file
-// only once it is whole and durable. Whole updates of one etc directory are serialised by an
-// exclusive lock on the directory itself, so no lock file appears beside the user file.
+// only once it is whole and durable. Where the file system or the kernel refuses the link, the
+// backup is a durable copy, made under a temporary name and renamed into place. Whole updates
+// of one etc directory are serialised by an exclusive lock on the directory itself, so no lock
+// file appears beside the user file.
+//
+// A backup found without a user file is the only copy of every user: it is kept aside as
+// "old_vanto_users.dat.N" (the first free N), a name no later run deletes.
 #pragma once
 
 #include "command/vtstream.hpp"
@@ -32,7 +37,8 @@ public:
     ~rotation();
 
     // Deletes the previous backup through the shell and keeps the user file as the backup.
-    // Raises backup_failed when the user file cannot be kept.
+    // Raises backup_failed when the user file cannot be kept, and refuses a user file that is
+    // not a regular file before anything is touched.
     void rotate_backup();
     // The backup, created empty when there was no user file.
     Vtfiles::in_channel open_backup();
@@ -42,13 +48,20 @@ public:
     void commit(Vtfiles::out_channel& out);
 
 private:
+    bool user_file_present() const;
+    void keep_orphaned_backup() const;
+    void keep_user_file_as_backup();
+    void copy_user_file_to_backup();
+
     cutil::unique_fd dir_;
     std::string filename_;
     std::string oldname_;
     std::string newname_;
+    std::string backup_copy_;
     bool windows_;
     bool new_opened_ = false;
     bool committed_ = false;
+    bool copy_pending_ = false;
 };
 
 } // namespace Vtpasswd

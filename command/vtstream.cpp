@@ -2,6 +2,7 @@
 
 #include "command/failure.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,6 +62,12 @@ std::optional<std::string> in_channel::read_line()
         line.append(start, len_ - pos_);
         pos_ = len_;
     }
+}
+
+bool in_channel::is_regular_file() const
+{
+    struct stat st;
+    return ::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void in_channel::close()

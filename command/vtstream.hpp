@@ -22,6 +22,8 @@ public:
     std::size_t read(char* dst, std::size_t n);
     // One line without its newline; nothing at end of file before any byte.
     std::optional<std::string> read_line();
+    // Whether the descriptor names a regular file (not a FIFO, a device or a directory).
+    bool is_regular_file() const;
     void close();
 
 private:

@@ -3,6 +3,7 @@
 #include "support/pipes.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -86,7 +87,8 @@ namespace {
 }
 
 // Fork: in the child, the namespace, the standard descriptors and the binary.
-pid_t spawn(const std::string& root, int in_fd, int out_fd, int err_fd, const environment& env, const char* argv0)
+pid_t spawn(const std::string& root, int in_fd, int out_fd, int err_fd, const environment& env, const char* argv0,
+            const child_setup& setup)
 {
     pid_t pid = ::fork();
     if (pid != 0)
@@ -101,6 +103,8 @@ pid_t spawn(const std::string& root, int in_fd, int out_fd, int err_fd, const en
     ::dup2(in_fd, 0);
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
+    if (setup)
+        setup();
     exec_binary(env, argv0);
 }
 
@@ -149,10 +153,11 @@ void sandbox::make_etc() const
     }
 }
 
-run_result sandbox::run(const std::string& input, const environment& env, const char* argv0) const
+run_result sandbox::run(const std::string& input, const environment& env, const char* argv0,
+                        const child_setup& setup) const
 {
     pipe_ends in, out, err;
-    pid_t pid = spawn(root_, in.r, out.w, err.w, env, argv0);
+    pid_t pid = spawn(root_, in.r, out.w, err.w, env, argv0, setup);
     in.close_r();
     out.close_w();
     err.close_w();
@@ -176,11 +181,11 @@ child_run sandbox::run_inside(const std::function<std::string()>& fn) const
     });
 }
 
-pid_t sandbox::start(const std::string& input, const environment& env) const
+pid_t sandbox::start(const std::string& input, const environment& env, const child_setup& setup) const
 {
     pipe_ends in;
     int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_t pid = spawn(root_, in.r, null_fd, null_fd, env, "vtpasswd");
+    pid_t pid = spawn(root_, in.r, null_fd, null_fd, env, "vtpasswd", setup);
     ::close(null_fd);
     write_all(in.w, input);
     return pid;
@@ -214,6 +219,12 @@ bool file_exists(const std::string& path)
 {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+void become_nobody()
+{
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(nobody) != 0)
+        std::_Exit(125);
 }
 
 mode_t file_mode(const std::string& path)

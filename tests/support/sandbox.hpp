@@ -21,6 +21,9 @@ struct run_result {
 };
 
 using environment = std::map<std::string, std::optional<std::string>>; // nullopt unsets
+// Runs in the child just before the binary replaces it, after the namespace and the standard
+// descriptors are in place: a change of user, a limit, another standard input.
+using child_setup = std::function<void()>;
 
 // Enters, in the calling process, the private mount namespace in which root stands in for
 // the etc directory's grandparent. Answers an error text, or empty.
@@ -46,12 +49,13 @@ public:
     void make_etc() const;
 
     // Runs the binary to the end with the given standard input.
-    run_result run(const std::string& input, const environment& env = {}, const char* argv0 = "vtpasswd") const;
+    run_result run(const std::string& input, const environment& env = {}, const char* argv0 = "vtpasswd",
+                   const child_setup& setup = {}) const;
     // Runs library code in a forked child that sees this sandbox at the mount point; the
     // answer "sandbox: ..." says why the namespace could not be made.
     child_run run_inside(const std::function<std::string()>& fn) const;
     // Starts the binary; its standard input is already written and closed, output discarded.
-    pid_t start(const std::string& input, const environment& env = {}) const;
+    pid_t start(const std::string& input, const environment& env = {}, const child_setup& setup = {}) const;
 
 private:
     std::string root_;
@@ -60,6 +64,10 @@ private:
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0600);
 bool file_exists(const std::string& path);
+// The user nobody: its ids, and a setup that becomes it (without supplementary groups).
+inline constexpr uid_t nobody = 65534;
+inline constexpr gid_t nogroup = 65534;
+void become_nobody();
 mode_t file_mode(const std::string& path);
 // Waits for a child and answers its exit status, or 128 + the signal that ended it.
 int wait_status(pid_t pid);

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <functional>
 #include <regex>
 
 using namespace vttest;
@@ -230,6 +233,77 @@ TEST_F(Update, UnreadableBackupPathIsReportedAsTheBackupFailure)
               "Unable to read old information from " VT_ETC_DIR "/vanto_users.dat. Please make sure the file "
               "is not locked by another application.\n");
     EXPECT_EQ(read_file(box.users()), filler_record("a", 1));
+}
+
+TEST_F(Update, UserFileThatIsNotARegularFileIsRefusedUntouchedWithoutWaiting)
+{
+    const std::string earlier = filler_record("kept", 1);
+    // A FIFO nobody writes would hold the run, and the directory lock with it, for ever.
+    const std::pair<const char*, std::function<int()>> kinds[] = {
+        {"fifo", [&] { return ::mkfifo(box.users().c_str(), 0600); }},
+        {"directory", [&] { return ::mkdir(box.users().c_str(), 0700); }},
+        {"device", [&] { return ::mknod(box.users().c_str(), S_IFCHR | 0600, ::makedev(1, 3)); }},
+        {"link to a fifo", [&] { return ::mkfifo((box.users() + ".fifo").c_str(), 0600) |
+                                        ::symlink((box.users() + ".fifo").c_str(), box.users().c_str()); }},
+    };
+    for (const auto& [kind, make] : kinds) {
+        if (std::string(kind) == "device" && ::geteuid() != 0)
+            continue; // a device node needs root
+        ASSERT_EQ(make(), 0) << kind;
+        struct stat made {};
+        ::lstat(box.users().c_str(), &made);
+        write_file(box.backup(), earlier);
+        run_result r = box.run("u p\n", {}, "vtpasswd", [] { ::alarm(20); });
+        EXPECT_EQ(r.status, 1) << kind;
+        EXPECT_EQ(r.err, "Could not open password file " VT_ETC_DIR "/vanto_users.dat" + bad_file_tail) << kind;
+        struct stat now {};
+        EXPECT_EQ(::lstat(box.users().c_str(), &now), 0) << kind;
+        EXPECT_EQ(now.st_mode, made.st_mode) << kind;
+        EXPECT_EQ(now.st_ino, made.st_ino) << kind;
+        struct stat backup {};
+        EXPECT_TRUE(::lstat(box.backup().c_str(), &backup) == 0 && S_ISREG(backup.st_mode)) << kind;
+        if (S_ISREG(backup.st_mode)) {
+            EXPECT_EQ(read_file(box.backup()), earlier) << kind;
+        }
+        EXPECT_FALSE(file_exists(box.users() + ".new")) << kind;
+        for (const std::string& made_here : {box.users(), box.backup(), box.users() + ".fifo"})
+            ::remove(made_here.c_str());
+    }
+}
+
+TEST_F(Update, BackupWithoutAUserFileIsKeptAsideAndANewFileStarted)
+{
+    // A run of an older tool killed between its rename and its copy, or a user file deleted by
+    // hand: the backup is then the only copy of every user, and no later run may delete it.
+    struct orphan {
+        std::string backup;
+        const char* kept_as; // nullptr: nothing worth keeping
+    };
+    const orphan cases[] = {
+        {filler_record("a", 1) + filler_record("b", 2), ".1"},
+        {"", nullptr},
+        {filler_record("c", 3), ".2"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string user = "new" + std::to_string(i);
+        ::unlink(box.users().c_str());
+        write_file(box.backup(), cases[i].backup);
+        run_result r = run(user + " pw");
+        EXPECT_EQ(r.status, 0) << i << r.err;
+        EXPECT_EQ(r.err, "Password changed for user " + user + ".\n");
+        const std::vector<std::string> after = lines();
+        ASSERT_EQ(after.size(), 1u) << i;
+        EXPECT_EQ(field(after[0], 0, user.size() + 1), user + " ");
+        EXPECT_EQ(read_file(box.backup()), "") << i;
+        if (cases[i].kept_as) {
+            EXPECT_EQ(read_file(box.backup() + cases[i].kept_as), cases[i].backup) << i;
+        }
+    }
+    // Kept files are never deleted nor overwritten, and nothing else was kept.
+    EXPECT_EQ(read_file(box.backup() + ".1"), cases[0].backup);
+    EXPECT_FALSE(file_exists(box.backup() + ".3"));
+    ASSERT_EQ(run("later pw").status, 0);
+    EXPECT_EQ(read_file(box.backup() + ".2"), cases[2].backup);
 }
 
 } // namespace

@@ -44,7 +44,8 @@ static int open_retrying(const char* name, int flags)
 static unique_fd open_output(const char* name)
 {
     unique_fd out(open_retrying(name, O_CREAT | O_NOFOLLOW));
-    const bool through_link = !out && errno == ELOOP;
+    // A link refused by O_NOFOLLOW: ELOOP here, EMLINK on the BSDs.
+    const bool through_link = !out && (errno == ELOOP || errno == EMLINK);
     if (through_link)
         out.reset(open_retrying(name, O_APPEND));
     struct stat st;

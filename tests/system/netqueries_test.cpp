@@ -13,9 +13,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/wait.h>
 
-#include <csignal>
 #include <fstream>
 #include <set>
 #include <future>
@@ -236,56 +234,10 @@ TEST_F(Netns, ArpEntriesThatNeedNoResolutionAnswerTheirAddress)
                                arp_of("192.0.2.51", "02:00:00:00:0b:03"), arp_of("224.0.0.251", "ERROR")});
 }
 
-namespace {
-
-// Rounds of 20 removals and 20 additions among `dev`'s addresses, run over and over by a shell
-// in its own process group until the object ends.
-class address_churn {
-public:
-    address_churn(const std::string& ns, const std::string& dev, const std::string& path)
-    {
-        std::ofstream batch(path);
-        for (const char* verb : {"del", "add"})
-            for (int h = 1; h <= 20; ++h)
-                batch << "addr " << verb << " 198.51.100." << h << "/32 dev " << dev << "\n";
-        batch.close();
-        std::string loop = "while ip -n " + ns + " -batch " + path + " >/dev/null 2>&1; do :; done";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setpgid(0, 0);
-            ::execlp("sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (pid_ > 0)
-            ::setpgid(pid_, pid_);
-    }
-    ~address_churn()
-    {
-        if (pid_ > 0) {
-            ::kill(-pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    address_churn(const address_churn&) = delete;
-    address_churn& operator=(const address_churn&) = delete;
-
-private:
-    int pid_ = -1;
-};
-
-} // namespace
-
 TEST_F(Netns, EveryReadAnswersWhileAddressesChange)
 {
-    std::ostringstream many;
-    many << "link add churn0 address 02:00:00:00:0c:01 type veth peer name churn1\nlink set churn0 up\n";
-    for (const char* net : {"198.51.100.", "203.0.113."})
-        for (int h = 1; h <= 118; ++h)
-            many << "addr add " << net << h << "/32 dev churn0\n";
-    std::string path = "/tmp/vt4t-churn-" + std::to_string(::getpid());
-    std::ofstream(path + ".setup") << many.str();
-    ASSERT_TRUE(pair->ip(pair->a(), "-batch " + path + ".setup"));
-    address_churn churn(pair->a(), "churn0", path + ".rounds");
+    vttest::churning_interface churn(*pair, pair->a(), "churn0", "02:00:00:00:0c:01");
+    ASSERT_EQ(churn.failure(), "");
     // Reads until the address count was seen to change at least once, 300 at the least.
     std::string out = vttest::run_in_netns(pair->a(), [] {
         int failed = 0, calls = 0;
@@ -299,8 +251,6 @@ TEST_F(Netns, EveryReadAnswersWhileAddressesChange)
         }
         return "failed " + std::to_string(failed) + ", churn seen " + std::to_string(counts.size() > 1);
     });
-    ::unlink((path + ".setup").c_str());
-    ::unlink((path + ".rounds").c_str());
     EXPECT_EQ(out, "failed 0, churn seen 1");
 }
 

@@ -34,6 +34,16 @@ protected:
         if (!pair->failure().empty())
             GTEST_SKIP() << "cannot make the namespaces: " << pair->failure();
     }
+    // Runs the ip commands in `ns`, in order; false (the failed one reported) when one fails.
+    bool configure(const std::string& ns, std::initializer_list<const char*> steps)
+    {
+        for (const char* step : steps)
+            if (!pair->ip(ns, step)) {
+                ADD_FAILURE() << "ip " << step;
+                return false;
+            }
+        return true;
+    }
     std::unique_ptr<vttest::netns_pair> pair;
 };
 
@@ -92,10 +102,9 @@ row arp_of(const char* address, const char* want)
 
 TEST_F(Netns, InterfaceQueriesSeeWhatIpConfigured)
 {
-    for (const char* step : {"addr add 198.51.100.1/25 dev va", "addr add 203.0.113.5/24 dev va label va:5",
-                             "addr add 203.0.113.9/32 dev lo", "link add dn0 type veth peer name dn1",
-                             "addr add 203.0.113.1/24 dev dn0" /* left down */})
-        ASSERT_TRUE(pair->ip(pair->a(), step)) << step;
+    ASSERT_TRUE(configure(pair->a(), {"addr add 198.51.100.1/25 dev va", "addr add 203.0.113.5/24 dev va label va:5",
+                                      "addr add 203.0.113.9/32 dev lo", "link add dn0 type veth peer name dn1",
+                                      "addr add 203.0.113.1/24 dev dn0" /* left down */}));
     std::string out = vttest::run_in_netns(pair->a(), [] {
         std::ostringstream o;
         o << "eth " << get_ethernet_interface("192.0.2.1") << " " << real_ip_address << "\n"
@@ -186,11 +195,12 @@ TEST_F(Netns, ProbeIgnoresRepliesOfOtherIdentifiersAndOlderSequences)
 
 TEST_F(Netns, AnAddressIsFoundWhereverItSitsOnItsInterface)
 {
-    for (const char* step : {"addr add 198.51.100.1/25 dev va", "addr add 192.0.2.7/24 dev va",
-                             "addr add 203.0.113.5/24 dev va label va:5", "link add vc type veth peer name vd",
-                             "link set vc up", "link set vd up", "addr add 203.0.113.20/24 dev vc label vc:1",
-                             "addr add 203.0.113.21/24 dev vc", "addr add 203.0.113.22/24 dev vc"})
-        ASSERT_TRUE(pair->ip(pair->a(), step)) << step;
+    ASSERT_TRUE(configure(pair->a(), {"addr add 198.51.100.1/25 dev va", "addr add 192.0.2.7/24 dev va",
+                                      "addr add 203.0.113.5/24 dev va label va:5", "link add vc type veth peer name vd",
+                                      "link set vc up", "link set vd up", "addr add 203.0.113.20/24 dev vc label vc:1",
+                                      "addr add 203.0.113.21/24 dev vc", "addr add 203.0.113.22/24 dev vc",
+                                      "link add ve0 type veth peer name ve1", "link set ve0 up", "link set ve1 up",
+                                      "addr add 198.51.100.1/25 dev ve0" /* first there, listed after va */}));
     expect_answers(pair->a(), {interface_of("192.0.2.1", "va"), interface_of("198.51.100.1", "va"),
                                interface_of("192.0.2.7", "va"), interface_of("203.0.113.5", "ERROR"),
                                interface_of("203.0.113.20", "ERROR"), interface_of("203.0.113.21", "vc"),
@@ -199,10 +209,9 @@ TEST_F(Netns, AnAddressIsFoundWhereverItSitsOnItsInterface)
 
 TEST_F(Netns, NetmaskIsThatOfTheFirstAddressWhateverItsLabel)
 {
-    for (const char* step : {"link add lo1 type veth peer name lo1p", "addr add 203.0.113.1/28 dev lo1 label lo1:1",
-                             "addr add 203.0.113.100/24 dev lo1", "link add lo2 type veth peer name lo2p",
-                             "addr add 198.51.100.129/25 dev lo2 label lo2:7"})
-        ASSERT_TRUE(pair->ip(pair->a(), step)) << step;
+    ASSERT_TRUE(configure(pair->a(), {"link add lo1 type veth peer name lo1p", "addr add 203.0.113.1/28 dev lo1 label lo1:1",
+                                      "addr add 203.0.113.100/24 dev lo1", "link add lo2 type veth peer name lo2p",
+                                      "addr add 198.51.100.129/25 dev lo2 label lo2:7"}));
     expect_answers(pair->a(), {netmask_of("lo1", "255.255.255.240"), netmask_of("lo1:1", "255.255.255.240"),
                                netmask_of("lo2", "255.255.255.128"), netmask_of("lo2:7", "255.255.255.128"),
                                netmask_of("va", "255.255.255.0"), netmask_of("lo1p", "ERROR")});
@@ -215,8 +224,7 @@ TEST_F(Netns, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
                                netmask_of("lo0:1", "255.0.0.0"), addresses_of("lo", "none"),
                                {"hardware address of lo", [] { return my_ether_addr("lo"); }, "00:00:00:00:00:00"}});
     // A host interface that carries the product's loopback name is known by the host's.
-    for (const char* step : {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"})
-        ASSERT_TRUE(pair->ip(pair->a(), step)) << step;
+    ASSERT_TRUE(configure(pair->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
     expect_answers(pair->a(), {netmask_of("lo", "255.255.255.192"), netmask_of("lo0", "255.0.0.0"),
                                addresses_of("lo", "198.51.100.200/255.255.255.192 "),
                                addresses_of("lo0", "127.0.0.1/255.0.0.0 ")});
@@ -224,12 +232,11 @@ TEST_F(Netns, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
 
 TEST_F(Netns, ArpEntriesThatNeedNoResolutionAnswerTheirAddress)
 {
-    for (const char* step : {"link add vc type veth peer name vd", "link set vc up", "link set vd up",
-                             "neigh add 192.0.2.50 lladdr 02:00:00:00:0b:01 dev va nud noarp",
-                             "neigh add 203.0.113.60 lladdr 02:00:00:00:0b:02 dev vc nud noarp",
-                             "neigh add 192.0.2.51 lladdr 02:00:00:00:0b:03 dev va nud permanent",
-                             "neigh add 224.0.0.251 lladdr 01:00:5e:00:00:fb dev va nud noarp"})
-        ASSERT_TRUE(pair->ip(pair->a(), step)) << step;
+    ASSERT_TRUE(configure(pair->a(), {"link add vc type veth peer name vd", "link set vc up", "link set vd up",
+                                      "neigh add 192.0.2.50 lladdr 02:00:00:00:0b:01 dev va nud noarp",
+                                      "neigh add 203.0.113.60 lladdr 02:00:00:00:0b:02 dev vc nud noarp",
+                                      "neigh add 192.0.2.51 lladdr 02:00:00:00:0b:03 dev va nud permanent",
+                                      "neigh add 224.0.0.251 lladdr 01:00:5e:00:00:fb dev va nud noarp"}));
     expect_answers(pair->a(), {arp_of("192.0.2.50", "02:00:00:00:0b:01"), arp_of("203.0.113.60", "02:00:00:00:0b:02"),
                                arp_of("192.0.2.51", "02:00:00:00:0b:03"), arp_of("224.0.0.251", "ERROR")});
 }
@@ -296,12 +303,11 @@ row size_then_fill(const char* what, const char* grown, const char* only, std::f
 
 TEST_F(Netns, OneAddressIsLookedUpAloneAndAFillFollowsItsOwnSizeOnly)
 {
-    for (const char* step : {"link add vc type veth peer name vd", "link set vc up", "link set vd up",
-                             "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:02 dev vc nud permanent",
-                             "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:01 dev va nud permanent",
-                             "neigh add 192.0.2.53 lladdr 02:00:00:00:0d:03 dev va nud permanent",
-                             "neigh add 192.0.2.54 lladdr 02:00:00:00:0d:04 dev va nud permanent"})
-        ASSERT_TRUE(pair->ip(pair->a(), step)) << step;
+    ASSERT_TRUE(configure(pair->a(), {"link add vc type veth peer name vd", "link set vc up", "link set vd up",
+                                      "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:02 dev vc nud permanent",
+                                      "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:01 dev va nud permanent",
+                                      "neigh add 192.0.2.53 lladdr 02:00:00:00:0d:03 dev va nud permanent",
+                                      "neigh add 192.0.2.54 lladdr 02:00:00:00:0d:04 dev va nud permanent"}));
     auto entries_for = [](const char* address) {
         return [=] {
             std::size_t size = 0;

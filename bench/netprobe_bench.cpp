@@ -4,6 +4,7 @@
 #include "carp/carp.hpp"
 #include "cping/cping.hpp"
 #include "cutil/hwaddr.hpp"
+#include "cutil/ifconf.hpp"
 #include "cutil/iflist.hpp"
 #include "platform/backend.hpp"
 #include "support/netns.hpp"
@@ -111,7 +112,7 @@ int main()
                   << " dev b" << (k < 20 ? "x" : "y") << (k % 20) << " nud permanent\n";
     // Many addresses on one interface: all 768 of the three documentation /24s, as /32s.
     std::ostringstream addrs;
-    addrs << "link add many0 type veth peer name many1\n";
+    addrs << "link add many0 type veth peer name many1\nlink set many0 up\n";
     for (const char* net : {"192.0.2.", "198.51.100.", "203.0.113."})
         for (int h = 0; h < 256; ++h)
             addrs << "addr add " << net << h << "/32 dev many0\n";
@@ -172,6 +173,11 @@ int main()
         std::snprintf(text, sizeof text, "get_device_info: %d addresses on many0\n", count);
         out += text;
         out += line("get_device_info 768 addresses", dev, "ip -4 addr show dev IF", ipa);
+        std::string where;
+        figures eth = measure(20, [&] { where = cutil::get_ethernet_interface("203.0.113.255"); });
+        figures ipt = measure(20, [] { run_quiet({"ip", "-4", "-o", "addr", "show", "to", "203.0.113.255"}); });
+        out += "get_ethernet_interface of the 768th address: " + where + "\n";
+        out += line("get_ethernet_interface 768th", eth, "ip -4 -o addr show to ADDR", ipt);
         return out;
     });
 

@@ -48,10 +48,11 @@ std::string get_arp(std::string_view address)
         report_untimed(compose_err("get_arp: called with bad IP address %s\n", text.c_str()));
         return "ERROR";
     }
-    const std::array<int, 6> mib{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_flags, bsd::rtf_llinfo};
+    // The ARP table as sysctl NET_RT_FLAGS/RTF_LLINFO hands it out, asked for the entries of this
+    // address only: the walk below is the same, the kernel need not copy the whole table.
     platform::backend& kernel = platform::active();
     std::size_t needed = 0;
-    if (kernel.route_sysctl(mib, nullptr, &needed) != 0) {
+    if (kernel.arp_sysctl(addr, nullptr, &needed) != 0) {
         report_untimed(compose_err("get_arp: unable to open mib database\n"));
         return "ERROR";
     }
@@ -62,7 +63,7 @@ std::string get_arp(std::string_view address)
         report_untimed(compose_err("get_arp: malloc failed\n"));
         return "ERROR";
     }
-    if (kernel.route_sysctl(mib, table.data(), &needed) != 0) {
+    if (kernel.arp_sysctl(addr, table.data(), &needed) != 0) {
         report_untimed(compose_err("get_arp: failed to retrive ARP info\n"));
         return "ERROR";
     }

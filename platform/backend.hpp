@@ -7,6 +7,7 @@
 #include "platform/bsd.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 namespace cutil::platform {
@@ -19,6 +20,10 @@ public:
     // no buffer, *size becomes the room needed; with one, it is filled and *size becomes the bytes
     // written (ENOMEM when it does not fit).
     virtual int route_sysctl(std::span<const int> mib, void* buffer, std::size_t* size) = 0;
+    // NET_RT_FLAGS/RTF_LLINFO narrowed to one IPv4 address (network byte order): every entry the
+    // table holds for it, in the table's order, perhaps among others; sized and filled as above.
+    // By default the whole table.
+    virtual int arp_sysctl(std::uint32_t addr, void* buffer, std::size_t* size);
 
     // SIOCGIFCONF: fills `buffer` (of `*length` bytes) with FreeBSD ifreq entries of the IPv4
     // addresses and sets *length to the bytes used. `sock` is an AF_INET datagram socket.

@@ -5,6 +5,12 @@ namespace cutil::platform {
 
 static backend* current = nullptr;
 
+int backend::arp_sysctl(std::uint32_t, void* buffer, std::size_t* size)
+{
+    const int mib[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_flags, bsd::rtf_llinfo};
+    return route_sysctl(mib, buffer, size);
+}
+
 backend& active() { return current ? *current : native(); }
 
 backend* set_active(backend* next)

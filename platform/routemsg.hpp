@@ -19,6 +19,9 @@ void put_sockaddr_in(bytes& out, std::uint32_t addr_net, std::uint8_t length = s
 void put_sockaddr_dl(bytes& out, std::uint16_t index, std::uint8_t type, std::string_view name,
                      std::span<const std::uint8_t> hw);
 
+// The IPv4 address of an interface request (ifr_addr), as SIOCGIFADDR and SIOCGIFNETMASK answer it.
+void put_ifreq_addr(ifreq& req, std::uint32_t addr_net);
+
 struct link_facts {
     std::uint16_t index = 0;
     int flags = 0; // IFF_*

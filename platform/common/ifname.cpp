@@ -2,11 +2,21 @@
 
 namespace cutil::platform {
 
-// Replaces `from` by `to` when the name is `from` itself or an alias `from:label`.
-static std::string swap_base(std::string_view name, std::string_view from, std::string_view to)
+// The name with base `from` (itself or an alias `from:label`) rebased on `to`; none otherwise.
+static bool rebase(std::string_view name, std::string_view from, std::string_view to, std::string& out)
 {
-    if (name.starts_with(from) && (name.size() == from.size() || name[from.size()] == ':'))
-        return std::string(to) + std::string(name.substr(from.size()));
+    if (!name.starts_with(from) || (name.size() != from.size() && name[from.size()] != ':'))
+        return false;
+    out = std::string(to) + std::string(name.substr(from.size()));
+    return true;
+}
+
+// Swaps the bases `a` and `b`; every other name stays as it is.
+static std::string swap_base(std::string_view name, std::string_view a, std::string_view b)
+{
+    std::string out;
+    if (rebase(name, a, b, out) || rebase(name, b, a, out))
+        return out;
     return std::string(name);
 }
 

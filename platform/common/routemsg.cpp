@@ -22,6 +22,15 @@ void put_sockaddr_in(bytes& out, std::uint32_t addr_net, std::uint8_t length)
     pad4(out);
 }
 
+void put_ifreq_addr(ifreq& req, std::uint32_t addr_net)
+{
+    sockaddr_in sin{};
+    sin.sin_len = sizeof sin;
+    sin.sin_family = af_inet;
+    sin.sin_addr = addr_net;
+    std::memcpy(&req.addr, &sin, sizeof sin);
+}
+
 void put_sockaddr_dl(bytes& out, std::uint16_t index, std::uint8_t type, std::string_view name,
                      std::span<const std::uint8_t> hw)
 {

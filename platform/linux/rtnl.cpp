@@ -8,10 +8,13 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <new>
+#include <optional>
 
 namespace cutil::platform::linux_rtnl {
 
@@ -19,9 +22,14 @@ namespace {
 
 using handler = std::function<void(const nlmsghdr*)>;
 
+// How long a dump that keeps coming back interrupted is taken again. A takeover changes
+// addresses while the service reads them; a few quick tries are not enough under that churn.
+constexpr std::chrono::seconds dump_patience{2};
+
 int run_cb(const nlmsghdr* nlh, void* data)
 {
-    // The table changed while the kernel walked it: the answer mixes two states.
+    // The table changed while the kernel walked it: the answer mixes two states (older libmnl
+    // lets such a message through).
     if (nlh->nlmsg_flags & NLM_F_DUMP_INTR) {
         errno = EAGAIN;
         return MNL_CB_ERROR;
@@ -36,51 +44,79 @@ int run_cb(const nlmsghdr* nlh, void* data)
     return MNL_CB_OK;
 }
 
-// One NLM_F_DUMP request of `type` whose family header is `header_len` bytes starting with the
-// family byte; every answer message goes to `each`.
-int dump(std::uint16_t type, std::uint8_t family, std::size_t header_len, handler each)
+// A route netlink socket; `strict` makes the kernel check requests and filter dumps by their header.
+int open_route_socket(bool strict, cutil::unique_fd& fd)
 {
-    cutil::unique_fd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    fd = cutil::unique_fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
     if (!fd)
         return errno;
+    int on = 1;
+    if (strict && ::setsockopt(fd.get(), SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on) < 0)
+        return errno;
+    return 0;
+}
+
+int send_to_kernel(int fd, const void* data, std::size_t length)
+{
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(fd, data, length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
+        return errno;
+    return 0;
+}
+
+// One datagram from the kernel: its length, or -1 with errno set.
+ssize_t receive(int fd, std::vector<char>& buffer)
+{
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+// One NLM_F_DUMP request of `type` with the family header `header`; every answer message goes
+// to `each`.
+int dump(std::uint16_t type, const void* header, std::size_t header_len, bool strict, handler each)
+{
+    cutil::unique_fd fd;
+    if (int e = open_route_socket(strict, fd))
+        return e;
     alignas(nlmsghdr) char request[256];
     nlmsghdr* nlh = mnl_nlmsg_put_header(request);
     nlh->nlmsg_type = type;
     nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     nlh->nlmsg_seq = 1;
-    auto* head = static_cast<std::uint8_t*>(mnl_nlmsg_put_extra_header(nlh, header_len));
-    head[0] = family;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd.get(), nlh, nlh->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
-        return errno;
+    std::memcpy(mnl_nlmsg_put_extra_header(nlh, header_len), header, header_len);
+    if (int e = send_to_kernel(fd.get(), nlh, nlh->nlmsg_len))
+        return e;
     std::vector<char> buffer(1 << 16);
     for (;;) {
-        ssize_t n = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        ssize_t n = receive(fd.get(), buffer);
+        if (n < 0)
             return errno;
-        }
         int r = mnl_cb_run(buffer.data(), static_cast<std::size_t>(n), 1, 0, run_cb, &each);
+        // libmnl itself answers an interrupted dump with EINTR before the callback sees it.
         if (r == MNL_CB_ERROR)
-            return errno != 0 ? errno : EIO;
+            return errno == EINTR ? EAGAIN : errno != 0 ? errno : EIO;
         if (r == MNL_CB_STOP)
             return 0;
     }
 }
 
-// A dump that the kernel reports as interrupted is taken again from the start, a few times.
-template <typename T>
-int dump_consistent(std::vector<T>& out, std::uint16_t type, std::uint8_t family, std::size_t header_len,
+// A dump that the kernel reports as interrupted is taken again from the start until one comes
+// whole or the patience runs out.
+template <typename T, typename Header>
+int dump_consistent(std::vector<T>& out, std::uint16_t type, const Header& header, bool strict,
                     const std::function<void(const nlmsghdr*, std::vector<T>&)>& each)
 {
-    int e = EAGAIN;
-    for (int attempt = 0; attempt < 5 && e == EAGAIN; ++attempt) {
+    auto deadline = std::chrono::steady_clock::now() + dump_patience;
+    for (;;) {
         out.clear();
-        e = dump(type, family, header_len, [&](const nlmsghdr* nlh) { each(nlh, out); });
+        int e = dump(type, &header, sizeof header, strict, [&](const nlmsghdr* nlh) { each(nlh, out); });
+        if (e != EAGAIN || std::chrono::steady_clock::now() >= deadline)
+            return e;
     }
-    return e;
 }
 
 int keep_attr(const nlattr* attr, void* data)
@@ -106,11 +142,90 @@ std::vector<std::uint8_t> attr_bytes(const nlattr* attr)
     return {p, p + mnl_attr_get_payload_len(attr)};
 }
 
+// A string attribute, read no further than its payload.
+std::string attr_str(const nlattr* attr)
+{
+    const auto* p = static_cast<const char*>(mnl_attr_get_payload(attr));
+    return {p, strnlen(p, mnl_attr_get_payload_len(attr))};
+}
+
+// An IPv4 neighbour entry of an RTM_NEWNEIGH message, when it is one.
+std::optional<neighbour> read_neighbour(const nlmsghdr* nlh)
+{
+    if (nlh->nlmsg_type != RTM_NEWNEIGH)
+        return std::nullopt;
+    const auto* nd = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(nlh));
+    if (nd->ndm_family != AF_INET)
+        return std::nullopt;
+    const nlattr* tb[64]{};
+    mnl_attr_parse(nlh, sizeof *nd, keep_attr, tb);
+    if (tb[NDA_DST] == nullptr)
+        return std::nullopt;
+    neighbour n;
+    n.index = nd->ndm_ifindex;
+    n.state = nd->ndm_state;
+    n.type = nd->ndm_type;
+    n.dst = attr_u32(tb[NDA_DST]);
+    if (tb[NDA_LLADDR] != nullptr)
+        n.hw = attr_bytes(tb[NDA_LLADDR]);
+    return n;
+}
+
+// Sends one RTM_GETNEIGH for `dst` per interface of `indexes` in a single datagram, their
+// sequence numbers 1, 2, ...; answers the entries found, in the order asked.
+int get_neighbour_batch(int fd, std::uint32_t dst, std::span<const int> indexes, std::vector<neighbour>& out)
+{
+    constexpr std::size_t request_len = MNL_ALIGN(sizeof(nlmsghdr)) + MNL_ALIGN(sizeof(ndmsg)) + MNL_ALIGN(MNL_ATTR_HDRLEN + 4);
+    std::vector<char> requests(indexes.size() * request_len);
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+        nlmsghdr* nlh = mnl_nlmsg_put_header(requests.data() + i * request_len);
+        nlh->nlmsg_type = RTM_GETNEIGH;
+        nlh->nlmsg_flags = NLM_F_REQUEST;
+        nlh->nlmsg_seq = static_cast<std::uint32_t>(i + 1);
+        auto* nd = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ndmsg)));
+        nd->ndm_family = AF_INET;
+        nd->ndm_ifindex = indexes[i];
+        mnl_attr_put_u32(nlh, NDA_DST, dst);
+    }
+    if (int e = send_to_kernel(fd, requests.data(), requests.size()))
+        return e;
+    // Each request has exactly one answer: the entry, or an error (ENOENT: none there).
+    std::vector<std::optional<neighbour>> found(indexes.size());
+    std::vector<char> buffer(8192);
+    for (std::size_t answered = 0; answered < indexes.size();) {
+        ssize_t n = receive(fd, buffer);
+        if (n < 0)
+            return errno;
+        int left = static_cast<int>(n);
+        for (auto* nlh = reinterpret_cast<const nlmsghdr*>(buffer.data()); mnl_nlmsg_ok(nlh, left);
+             nlh = mnl_nlmsg_next(nlh, &left)) {
+            std::size_t slot = nlh->nlmsg_seq - 1;
+            if (slot >= indexes.size())
+                continue;
+            ++answered;
+            if (nlh->nlmsg_type == NLMSG_ERROR) {
+                const auto* err = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(nlh));
+                // ENOENT: no entry there; ENODEV: the interface went away meanwhile.
+                if (err->error != -ENOENT && err->error != -ENODEV && err->error != 0)
+                    return -err->error;
+            } else {
+                found[slot] = read_neighbour(nlh);
+            }
+        }
+    }
+    for (auto& f : found)
+        if (f)
+            out.push_back(std::move(*f));
+    return 0;
+}
+
 } // namespace
 
 int dump_links(std::vector<link>& out)
 {
-    return dump_consistent<link>(out, RTM_GETLINK, AF_UNSPEC, sizeof(ifinfomsg), [](const nlmsghdr* nlh, auto& found) {
+    ifinfomsg header{};
+    header.ifi_family = AF_UNSPEC;
+    return dump_consistent<link>(out, RTM_GETLINK, header, false, [](const nlmsghdr* nlh, auto& found) {
         if (nlh->nlmsg_type != RTM_NEWLINK)
             return;
         const auto* ifi = static_cast<const ifinfomsg*>(mnl_nlmsg_get_payload(nlh));
@@ -121,7 +236,7 @@ int dump_links(std::vector<link>& out)
         l.flags = ifi->ifi_flags;
         l.type = ifi->ifi_type;
         if (tb[IFLA_IFNAME] != nullptr)
-            l.name = mnl_attr_get_str(tb[IFLA_IFNAME]);
+            l.name = attr_str(tb[IFLA_IFNAME]);
         if (tb[IFLA_MTU] != nullptr)
             l.mtu = attr_u32(tb[IFLA_MTU]);
         if (tb[IFLA_ADDRESS] != nullptr)
@@ -130,13 +245,16 @@ int dump_links(std::vector<link>& out)
     });
 }
 
-int dump_addresses(std::vector<address>& out)
+int dump_addresses(std::vector<address>& out, int index)
 {
-    return dump_consistent<address>(out, RTM_GETADDR, AF_INET, sizeof(ifaddrmsg), [](const nlmsghdr* nlh, auto& found) {
+    ifaddrmsg header{};
+    header.ifa_family = AF_INET;
+    header.ifa_index = static_cast<std::uint32_t>(index);
+    return dump_consistent<address>(out, RTM_GETADDR, header, index != 0, [index](const nlmsghdr* nlh, auto& found) {
         if (nlh->nlmsg_type != RTM_NEWADDR)
             return;
         const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
-        if (ifa->ifa_family != AF_INET)
+        if (ifa->ifa_family != AF_INET || (index != 0 && static_cast<int>(ifa->ifa_index) != index))
             return;
         const nlattr* tb[64]{};
         mnl_attr_parse(nlh, sizeof *ifa, keep_attr, tb);
@@ -149,30 +267,34 @@ int dump_addresses(std::vector<address>& out)
             a.peer = attr_u32(tb[IFA_ADDRESS]);
         if ((a.has_brd = tb[IFA_BROADCAST] != nullptr))
             a.brd = attr_u32(tb[IFA_BROADCAST]);
-        found.push_back(a);
+        if (tb[IFA_LABEL] != nullptr)
+            a.label = attr_str(tb[IFA_LABEL]);
+        found.push_back(std::move(a));
     });
 }
 
 int dump_neighbours(std::vector<neighbour>& out)
 {
-    return dump_consistent<neighbour>(out, RTM_GETNEIGH, AF_INET, sizeof(ndmsg), [](const nlmsghdr* nlh, auto& found) {
-        if (nlh->nlmsg_type != RTM_NEWNEIGH)
-            return;
-        const auto* nd = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(nlh));
-        if (nd->ndm_family != AF_INET)
-            return;
-        const nlattr* tb[64]{};
-        mnl_attr_parse(nlh, sizeof *nd, keep_attr, tb);
-        if (tb[NDA_DST] == nullptr)
-            return;
-        neighbour n;
-        n.index = nd->ndm_ifindex;
-        n.state = nd->ndm_state;
-        n.dst = attr_u32(tb[NDA_DST]);
-        if (tb[NDA_LLADDR] != nullptr)
-            n.hw = attr_bytes(tb[NDA_LLADDR]);
-        found.push_back(std::move(n));
+    ndmsg header{};
+    header.ndm_family = AF_INET;
+    return dump_consistent<neighbour>(out, RTM_GETNEIGH, header, false, [](const nlmsghdr* nlh, auto& found) {
+        if (auto n = read_neighbour(nlh))
+            found.push_back(std::move(*n));
     });
+}
+
+int get_neighbours(std::uint32_t dst, std::span<const int> indexes, std::vector<neighbour>& out)
+{
+    out.clear();
+    cutil::unique_fd fd;
+    if (int e = open_route_socket(false, fd))
+        return e;
+    // In batches whose answers the socket's receive queue holds at once.
+    constexpr std::size_t batch = 32;
+    for (std::size_t at = 0; at < indexes.size(); at += batch)
+        if (int e = get_neighbour_batch(fd.get(), dst, indexes.subspan(at, std::min(batch, indexes.size() - at)), out))
+            return e;
+    return 0;
 }
 
 } // namespace cutil::platform::linux_rtnl

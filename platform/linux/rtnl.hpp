@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,18 +24,25 @@ struct address {
     std::uint32_t peer = 0;    // IFA_ADDRESS: the local address again, or a point-to-point far end
     bool has_local = false, has_peer = false, has_brd = false;
     std::uint32_t brd = 0;
+    std::string label;         // IFA_LABEL: the interface name, or name:label for an alias
 };
 
 struct neighbour {
     int index = 0;
     std::uint16_t state = 0;   // NUD_*
+    std::uint8_t type = 0;     // RTN_* of the destination
     std::uint32_t dst = 0;     // network byte order
     std::vector<std::uint8_t> hw;
 };
 
-// Each answers 0 or an errno value.
+// Each answers 0 or an errno value. A dump that the kernel reports as interrupted (the table
+// changed under it) is taken again until one comes whole, for a bounded time.
 int dump_links(std::vector<link>& out);
-int dump_addresses(std::vector<address>& out);
+// Addresses of every interface, or (index != 0) of that interface only.
+int dump_addresses(std::vector<address>& out, int index = 0);
 int dump_neighbours(std::vector<neighbour>& out);
+// The entry for `dst` (network byte order) on each interface of `indexes`, in that order;
+// interfaces without one contribute nothing.
+int get_neighbours(std::uint32_t dst, std::span<const int> indexes, std::vector<neighbour>& out);
 
 } // namespace cutil::platform::linux_rtnl

@@ -5,10 +5,14 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace vttest {
 
@@ -57,6 +61,53 @@ netns_pair::~netns_pair()
 }
 
 bool netns_pair::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
+
+bool netns_pair::batch(const std::string& ns, const std::string& commands) const
+{
+    std::string path = "/tmp/vt4t-batch-" + std::to_string(::getpid()) + "-" + ns;
+    bool written = static_cast<bool>(std::ofstream(path) << commands);
+    bool ok = written && ip(ns, "-batch " + path);
+    ::unlink(path.c_str());
+    return ok;
+}
+
+churning_interface::churning_interface(const netns_pair& pair, const std::string& ns, const std::string& dev,
+                                       const std::string& hw)
+    : rounds_("/tmp/vt4t-churn-" + std::to_string(::getpid()) + "-" + dev)
+{
+    std::ostringstream setup, round;
+    setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\nlink set " << dev << " up\n";
+    for (const char* net : {"198.51.100.", "203.0.113."})
+        for (int h = 1; h <= 118; ++h)
+            setup << "addr add " << net << h << "/32 dev " << dev << "\n";
+    for (const char* verb : {"del", "add"})
+        for (int h = 1; h <= 20; ++h)
+            round << "addr " << verb << " 198.51.100." << h << "/32 dev " << dev << "\n";
+    if (!pair.batch(ns, setup.str()) || !(std::ofstream(rounds_) << round.str())) {
+        failure_ = "cannot set up " + dev;
+        return;
+    }
+    std::string loop = "while ip -n " + ns + " -batch " + rounds_ + " >/dev/null 2>&1; do :; done";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::setpgid(0, 0);
+        ::execlp("sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (pid_ > 0)
+        ::setpgid(pid_, pid_); // the group exists before the destructor may end it
+    else
+        failure_ = "fork failed";
+}
+
+churning_interface::~churning_interface()
+{
+    if (pid_ > 0) {
+        ::kill(-pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    ::unlink(rounds_.c_str());
+}
 
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn)
 {

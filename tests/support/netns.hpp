@@ -22,9 +22,26 @@ public:
     const std::string& a() const { return a_; }
     const std::string& b() const { return b_; }
     bool ip(const std::string& ns, const std::string& args) const; // "ip -n NS ARGS"
+    bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
 
 private:
     std::string a_, b_, failure_;
+};
+
+// An interface of `ns` with 236 IPv4 addresses of which 40 change per round (20 removed, then
+// added again), round after round, from construction until destruction; the rounds run in a
+// shell of their own process group, which the destructor ends by its id.
+class churning_interface {
+public:
+    churning_interface(const netns_pair& pair, const std::string& ns, const std::string& dev, const std::string& hw);
+    ~churning_interface();
+    churning_interface(const churning_interface&) = delete;
+    churning_interface& operator=(const churning_interface&) = delete;
+    const std::string& failure() const { return failure_; } // empty when it churns
+
+private:
+    std::string rounds_, failure_;
+    int pid_ = -1;
 };
 
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".

@@ -28,4 +28,10 @@ int clr_flag(int sock, std::string_view ifname, std::uint16_t bits);
 // Waits, while the kernel quirk is present, for an address given away to stop answering here.
 void prevent_linger(const char* addr);
 
+// True when this host answers ARP requests arriving on the interface for an address that sits
+// only on lo0: an address parked there would then still be claimed by this host after another
+// host took it over (Linux while arp_ignore is 0; never at home). False when it would not be
+// answered, or the interface is unknown. Changes nothing.
+bool parked_answered_on(std::string_view ifname);
+
 } // namespace cutil

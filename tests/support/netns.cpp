@@ -1,6 +1,6 @@
 #include "support/netns.hpp"
 
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "support/child.hpp"
 
 #include <fcntl.h>

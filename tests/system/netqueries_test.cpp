@@ -4,7 +4,7 @@
 #include "cping/cping.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/ifconf.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "support/netns.hpp"
 #include "support/pipes.hpp"
 #include "support/scripted_kernel.hpp"

@@ -6,6 +6,7 @@
 #include "cutil/arpcast.hpp"
 #include "cutil/ifaddr.hpp"
 #include "cutil/iflist.hpp"
+#include "cutil/report.hpp"
 
 #include <arpa/inet.h>
 
@@ -72,6 +73,20 @@ void delete_host_route(std::string_view ifname, const std::string& addr) { unix_
 bool is_dotted_ipv4(const std::string& text, std::uint32_t& addr)
 {
     return ::inet_pton(AF_INET, text.c_str(), &addr) == 1;
+}
+
+// A parked address still answered by ARP on the interface it left would be claimed back from its
+// new owner. Said once per process; host settings are the administrator's to change.
+void warn_if_parked_answered(std::string_view ifname)
+{
+    static bool warned = false;
+    if (warned || ifname == "ERROR" || !parked_answered_on(ifname))
+        return;
+    warned = true;
+    std::string name(ifname);
+    report_warning(compose_err("addresses parked on lo0 are still answered by ARP on %s: "
+                               "set net.ipv4.conf.%s.arp_ignore=1 and arp_announce=2\n",
+                               name.c_str(), name.c_str()));
 }
 
 void report_invalid(const std::string& text)
@@ -143,8 +158,10 @@ std::string do_release_ip(std::string_view ifname, std::string_view addr, int fo
     }
     if (forget != 0 || is_bad_kernel())
         forget_local_ip(text);
-    else
+    else {
         unix_ifconfig(loopback, text.c_str(), host_mask, nullptr, 0, 0);
+        warn_if_parked_answered(ifname);
+    }
     return "SUCCESS";
 }
 

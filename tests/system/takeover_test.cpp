@@ -3,7 +3,7 @@
 // the segment saw is captured on the observer's bridge.
 #include "cping/cping.hpp"
 #include "cutil/takeover.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "support/netns.hpp"
 
 #include <arpa/inet.h>
@@ -14,7 +14,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <fstream>
+#include <cstring>
 #include <sstream>
 
 using namespace cutil;

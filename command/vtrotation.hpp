@@ -12,7 +12,7 @@
 #pragma once
 
 #include "command/vtstream.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 
 #include <string>
 #include <string_view>

@@ -2,7 +2,7 @@
 // the path, so that the command's guards see them like any other failed step.
 #pragma once
 
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 
 #include <cstddef>
 #include <memory>

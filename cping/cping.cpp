@@ -1,7 +1,7 @@
 #include "cping/cping.hpp"
 
 #include "cutil/report.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "platform/backend.hpp"
 
 #include <arpa/inet.h>

@@ -1,7 +1,7 @@
 #include "cutil/process.hpp"
 
 #include "cutil/report.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -2,7 +2,7 @@
 // status texts ("SUCCESS" or the message composed in err_buf); only the constructors raise.
 #pragma once
 
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
 // The narrow kernel interface the library is written against. It speaks the FreeBSD structures
 // of platform/bsd.hpp on every platform; each backend maps it onto its own kernel. Operations
-// answer 0 or an errno value and never throw. Write operations (addresses, routing messages,
-// packet device) join this same interface as the library grows.
+// answer 0 or an errno value and never throw: the read half (snapshots, interface queries) and
+// the write half (addresses, flags, routing messages, packet device) alike.
 #pragma once
 
 #include "platform/bsd.hpp"
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace cutil::platform {
 
@@ -36,6 +37,35 @@ public:
     // A raw ICMP socket (AF_INET, SOCK_RAW, IPPROTO_ICMP): the descriptor, or -1 with errno set.
     // The caller owns it from the moment it is answered.
     virtual int open_icmp_socket() = 0;
+
+    // SIOCAIFADDR: adds req.ifra_addr, with the netmask and broadcast address where given (a part
+    // not given is all zero), to the interface req.ifra_name. `sock` is an AF_INET datagram socket.
+    virtual int interface_add_alias(int sock, const bsd::ifaliasreq& req) = 0;
+    // SIOCDIFADDR: removes the address in req.addr from the interface req.name, whatever its mask.
+    virtual int interface_delete_addr(int sock, const bsd::ifreq& req) = 0;
+    // SIOCSIFFLAGS: the interface req.name takes the flags req.flags[0].
+    virtual int interface_set_flags(int sock, const bsd::ifreq& req) = 0;
+
+    // A routing socket (PF_ROUTE, SOCK_RAW, 0): the descriptor, or -1 with errno set. The caller
+    // owns it from the moment it is answered.
+    virtual int open_route_socket() = 0;
+    // write(2) of one whole routing message (an rt_msghdr and its addresses, rtm_msglen bytes):
+    // 0 when the kernel carried it out, else its errno (a short write answers EIO).
+    virtual int route_write(int fd, std::span<const std::byte> msg) = 0;
+
+    // The packet device numbered n (BPF's "/dev/bpfN", opened for writing only): the descriptor,
+    // or -1 with errno set (EBUSY when another process holds it). The caller owns it.
+    virtual int open_packet_device(int n) = 0;
+    // BIOCVERSION.
+    virtual int packet_version(int fd, bsd::bpf_version& version) = 0;
+    // BIOCSETIF: binds the device to the interface req.name.
+    virtual int packet_bind(int fd, const bsd::ifreq& req) = 0;
+    // write(2) of one whole link-level frame on the bound device (a short write answers EIO).
+    virtual int packet_write(int fd, std::span<const std::byte> frame) = 0;
+
+    // Whether this host answers ARP requests arriving on `ifname` for an address that sits only
+    // on the loopback interface (an address parked there would then be claimed from the new owner).
+    virtual int parked_answered_on(std::string_view ifname, bool& answered) = 0;
 };
 
 // The backend the library uses: the native one unless a test swapped in another.

@@ -3,7 +3,9 @@
 #include "platform/backend.hpp"
 #include "platform/ifname.hpp"
 #include "platform/linux/ifaddr.hpp"
+#include "platform/linux/rtnl.hpp"
 #include "platform/linux/snapshot.hpp"
+#include "platform/linux/write.hpp"
 #include "platform/routemsg.hpp"
 
 #include <net/if.h>
@@ -31,6 +33,15 @@ std::optional<::ifreq> host_request(const bsd::ifreq& req)
         return std::nullopt;
     std::memcpy(host.ifr_name, name.data(), name.size());
     return host;
+}
+
+// The host's name for a FreeBSD name field; empty when it cannot name a host interface.
+std::string host_name(const char (&field)[bsd::ifnamsiz])
+{
+    bsd::ifreq req{};
+    std::memcpy(req.name, field, sizeof req.name);
+    auto host = host_request(req);
+    return host ? host->ifr_name : "";
 }
 
 void put_bsd_addr(bsd::ifreq& req, const ::sockaddr& addr)
@@ -80,6 +91,38 @@ public:
     // The raw ICMP socket: the same call on both kernels; replies arrive with their IPv4 header.
     int open_icmp_socket() override { return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP); }
 
+    // SIOCAIFADDR and SIOCDIFADDR: RTM_NEWADDR and RTM_DELADDR on the backend's netlink session.
+    int interface_add_alias(int, const bsd::ifaliasreq& req) override
+    {
+        return linux_write::add_alias(session_, host_name(req.ifra_name), req);
+    }
+    int interface_delete_addr(int, const bsd::ifreq& req) override
+    {
+        return linux_write::delete_address(session_, host_name(req.name), req);
+    }
+    // SIOCSIFFLAGS: the low flag bits are the same on both kernels.
+    int interface_set_flags(int sock, const bsd::ifreq& req) override
+    {
+        auto host = host_request(req);
+        if (!host)
+            return ENXIO;
+        host->ifr_flags = req.flags[0];
+        return ::ioctl(sock, SIOCSIFFLAGS, &*host) < 0 ? errno : 0;
+    }
+    // The routing socket: a netlink socket of its own, each message carried out and acknowledged.
+    int open_route_socket() override { return ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE); }
+    int route_write(int fd, std::span<const std::byte> msg) override { return linux_write::route_write(fd, msg); }
+    // The packet device "/dev/bpfN": an AF_PACKET socket, whatever the number.
+    int open_packet_device(int) override { return linux_write::open_packet_socket(); }
+    int packet_version(int fd, bsd::bpf_version& version) override { return linux_write::packet_version(fd, version); }
+    int packet_bind(int fd, const bsd::ifreq& req) override { return linux_write::packet_bind(fd, host_name(req.name)); }
+    int packet_write(int fd, std::span<const std::byte> frame) override { return linux_write::packet_write(fd, frame); }
+    int parked_answered_on(std::string_view ifname, bool& answered) override
+    {
+        std::string host = host_ifname(ifname, host_loopback);
+        return linux_write::parked_answered_on(host, answered);
+    }
+
 private:
     int interface_conf_as_kernel(int sock, std::byte* buffer, int* length)
     {
@@ -105,6 +148,8 @@ private:
         *length = static_cast<int>(used);
         return 0;
     }
+
+    linux_rtnl::netlink_session session_;
 };
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "platform/linux/rtnl.hpp"
 
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 
 #include <libmnl/libmnl.h>
 #include <linux/if_addr.h>

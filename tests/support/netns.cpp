@@ -1,6 +1,6 @@
 #include "support/netns.hpp"
 
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "support/child.hpp"
 
 #include <fcntl.h>
@@ -10,9 +10,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 namespace vttest {
 
@@ -26,6 +29,21 @@ bool enter(const std::string& ns)
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
+std::string unique_tag()
+{
+    static std::atomic<int> counter{0};
+    return "vt4t" + std::to_string(::getpid()) + "n" + std::to_string(counter++);
+}
+
+// Runs "ip -n NS ARGS" for each step; the first that fails is the answer, empty when none did.
+std::string build(const std::vector<std::pair<std::string, std::string>>& steps)
+{
+    for (const auto& [ns, args] : steps)
+        if (!shell("ip -n " + ns + " " + args))
+            return "ip " + args + " failed";
+    return "";
+}
+
 } // namespace
 
 std::string netns_unavailable()
@@ -37,27 +55,75 @@ std::string netns_unavailable()
 
 netns_pair::netns_pair()
 {
-    static std::atomic<int> counter{0};
-    std::string tag = "vt4t" + std::to_string(::getpid()) + "n" + std::to_string(counter++);
+    std::string tag = unique_tag();
     a_ = tag + "a";
     b_ = tag + "b";
     if (!shell("ip netns add " + a_) || !shell("ip netns add " + b_)) {
         failure_ = "ip netns add failed";
         return;
     }
-    for (auto& [ns, args] : {std::pair{a_, "link add va address 02:00:00:00:0a:01 type veth peer name vb address 02:00:00:00:0a:02 netns " + b_},
-                            {a_, "link set lo up"}, {b_, "link set lo up"}, {a_, "addr add 192.0.2.1/24 dev va"},
-                            {b_, "addr add 192.0.2.2/24 dev vb"}, {a_, "link set va up"}, {b_, "link set vb up"}})
-        if (!ip(ns, args)) {
-            failure_ = "ip " + args + " failed";
-            return;
-        }
+    failure_ = build({{a_, "link add va address 02:00:00:00:0a:01 type veth peer name vb address 02:00:00:00:0a:02 netns " + b_},
+                      {a_, "link set lo up"}, {b_, "link set lo up"}, {a_, "addr add 192.0.2.1/24 dev va"},
+                      {b_, "addr add 192.0.2.2/24 dev vb"}, {a_, "link set va up"}, {b_, "link set vb up"}});
 }
 
 netns_pair::~netns_pair()
 {
     shell("ip netns del " + a_);
     shell("ip netns del " + b_);
+}
+
+netns_segment::netns_segment()
+{
+    std::string tag = unique_tag();
+    a_ = tag + "a";
+    b_ = tag + "b";
+    o_ = tag + "o";
+    for (const auto& ns : {a_, b_, o_})
+        if (!shell("ip netns add " + ns)) {
+            failure_ = "ip netns add failed";
+            return;
+        }
+    failure_ = build({{a_, "link add va address 02:00:00:00:0a:01 type veth peer name pa netns " + o_},
+                      {b_, "link add vb address 02:00:00:00:0a:02 type veth peer name pb netns " + o_},
+                      {o_, "link add br0 address 02:00:00:00:0a:03 type bridge"},
+                      {o_, "link set pa master br0"}, {o_, "link set pb master br0"},
+                      {a_, "addr add 192.0.2.1/24 dev va"}, {b_, "addr add 192.0.2.2/24 dev vb"},
+                      {o_, "addr add 192.0.2.3/24 dev br0"},
+                      {a_, "link set lo up"}, {b_, "link set lo up"}, {o_, "link set lo up"},
+                      {o_, "link set pa up"}, {o_, "link set pb up"}, {o_, "link set br0 up"},
+                      {a_, "link set va up"}, {b_, "link set vb up"}});
+}
+
+netns_segment::~netns_segment()
+{
+    for (const auto& ns : {a_, b_, o_})
+        shell("ip netns del " + ns);
+}
+
+bool netns_segment::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
+
+std::string netns_segment::ip_out(const std::string& ns, const std::string& args) const
+{
+    std::string out;
+    if (FILE* p = ::popen(("ip -n " + ns + " " + args + " 2>/dev/null").c_str(), "r")) {
+        char buf[512];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)
+{
+    // A thread's network namespace is its own: sockets made there stay in `ns`.
+    bool entered = false;
+    std::thread([&] {
+        if ((entered = enter(ns)))
+            fn();
+    }).join();
+    return entered;
 }
 
 bool netns_pair::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }

@@ -44,6 +44,30 @@ private:
     int pid_ = -1;
 };
 
+// Three namespaces on one Ethernet segment: hosts a() ("va", 02:00:00:00:0a:01, 192.0.2.1/24)
+// and b() ("vb", 02:00:00:00:0a:02, 192.0.2.2/24), and observer() whose bridge "br0"
+// (192.0.2.3/24) joins them, so that it sees every broadcast frame either host sends.
+class netns_segment {
+public:
+    netns_segment();
+    ~netns_segment();
+    netns_segment(const netns_segment&) = delete;
+    netns_segment& operator=(const netns_segment&) = delete;
+    const std::string& failure() const { return failure_; }
+    const std::string& a() const { return a_; }
+    const std::string& b() const { return b_; }
+    const std::string& observer() const { return o_; }
+    bool ip(const std::string& ns, const std::string& args) const;
+    // What "ip -n NS ARGS" printed, or empty.
+    std::string ip_out(const std::string& ns, const std::string& args) const;
+
+private:
+    std::string a_, b_, o_, failure_;
+};
+
+// Runs `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.
+bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
+
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
 

@@ -1,6 +1,6 @@
 // Process-wide preparations of the service, each in a forked child.
 #include "cutil/process.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "support/child.hpp"
 #include "support/sandbox.hpp"
 

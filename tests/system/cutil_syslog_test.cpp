@@ -1,7 +1,7 @@
 // What actually reaches the syslog socket: a test-owned /dev/log in a private mount namespace.
 #include "cutil/process.hpp"
 #include "cutil/syslog.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "support/child.hpp"
 
 #include <poll.h>

@@ -1,6 +1,6 @@
 // The echo request bytes, the checksum and the reply check of the probe.
 #include "cping/cping.hpp"
-#include "cutil/unique_fd.hpp"
+#include "platform/unique_fd.hpp"
 #include "support/scripted_kernel.hpp"
 
 #include <unistd.h>

@@ -1,0 +1,207 @@
+// Taking addresses over and giving them back, composed from the interface list, the address and
+// route changes and the gratuitous announcement. Every step is tried whatever the one before it
+// gave: the lower operations report their own failures.
+#include "cutil/takeover.hpp"
+
+#include "cutil/arpcast.hpp"
+#include "cutil/ifaddr.hpp"
+#include "cutil/iflist.hpp"
+#include "cutil/report.hpp"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace cutil {
+
+namespace {
+
+constexpr std::string_view loopback = "lo0";
+constexpr const char* host_mask = "255.255.255.255";
+constexpr std::size_t work_text_size = 80;
+
+// The text as the C string the lower operations take: it ends at its first NUL, as a C caller's.
+std::string c_text(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
+
+// The address a lookup asks for; false for text that is not an address, or too long for the
+// 80-byte working buffer.
+bool lookup_address(std::string_view text, in_addr& addr)
+{
+    if (text.size() >= work_text_size || text.find('\0') != std::string_view::npos)
+        return false;
+    return ::inet_aton(std::string(text).c_str(), &addr) != 0;
+}
+
+// The interface-address slot of one address message, or null when it has none.
+const std::byte* message_ifa(const std::byte* msg)
+{
+    rt_addrinfo info;
+    info.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs;
+    rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), info);
+    return info.rti_info[bsd::rtax_ifa];
+}
+
+// 1 when the interface carries the address, 0 when it does not, is unknown, or the text is no
+// address.
+int address_on(std::string_view ifname, std::string_view text)
+{
+    in_addr wanted;
+    if (!lookup_address(text, wanted))
+        return 0;
+    device_info info;
+    if (get_device_info(ifname, info) == 0)
+        return 0;
+    const std::byte* msg = info.first_addr;
+    for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
+        const std::byte* ifa = message_ifa(msg);
+        if (ifa != nullptr && sockaddr_in_addr(ifa) == wanted.s_addr)
+            return 1;
+    }
+    return 0;
+}
+
+void remove_address(std::string_view ifname, const std::string& addr)
+{
+    unix_ifconfig(ifname, addr.c_str(), nullptr, nullptr, 0, 1);
+}
+
+void delete_host_route(std::string_view ifname, const std::string& addr) { unix_route(ifname, addr.c_str(), 0, 1); }
+
+// A text the service may hand back as released: four dotted decimal numbers.
+bool is_dotted_ipv4(const std::string& text, std::uint32_t& addr)
+{
+    return ::inet_pton(AF_INET, text.c_str(), &addr) == 1;
+}
+
+// A parked address still answered by ARP on the interface it left would be claimed back from its
+// new owner. Said once per process; host settings are the administrator's to change.
+void warn_if_parked_answered(std::string_view ifname)
+{
+    static bool warned = false;
+    if (warned || ifname == "ERROR" || !parked_answered_on(ifname))
+        return;
+    warned = true;
+    std::string name(ifname);
+    report_warning(compose_err("addresses parked on lo0 are still answered by ARP on %s: "
+                               "set net.ipv4.conf.%s.arp_ignore=1 and arp_announce=2\n",
+                               name.c_str(), name.c_str()));
+}
+
+void report_invalid(const std::string& text)
+{
+    std::fprintf(stderr, "invalid ipaddress (%s)\n", text.c_str());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+std::string find_ip_device(std::string_view ifname, std::string_view addr)
+{
+    return address_on(ifname, addr) ? std::string(ifname) : "ERROR";
+}
+
+std::string find_free_device(std::string_view ifname) { return std::string(ifname); }
+
+int do_configured_ip(std::string_view ifname, std::string_view addr) { return address_on(ifname, addr); }
+
+bool configured_ip(std::string_view ifname, std::string_view addr)
+{
+    return do_configured_ip(ifname, addr) == 1 || do_configured_ip(loopback, addr) == 1;
+}
+
+int find_local_device(std::string_view addr, char* name, int no_search)
+{
+    std::memcpy(name, loopback.data(), loopback.size() + 1);
+    return no_search ? 1 : address_on(loopback, addr);
+}
+
+void forget_local_ip(std::string_view addr)
+{
+    char name[bsd::ifnamsiz];
+    if (find_local_device(addr, name, 0) == 0)
+        return;
+    std::string text = c_text(addr);
+    remove_address(name, text);
+    delete_host_route(name, text);
+}
+
+std::string do_take_ip(std::string_view ifname, std::string_view addr)
+{
+    std::string text = c_text(addr);
+    delete_host_route(ifname, text);
+    unix_ifconfig(ifname, text.c_str(), host_mask, nullptr, 0, 0);
+    char name[bsd::ifnamsiz];
+    if (find_local_device(addr, name, 0) == 1)
+        remove_address(name, text); // the loopback's host route stays
+    arpcast(ifname, text.c_str(), 3);
+    return "SUCCESS";
+}
+
+std::string do_release_ip(std::string_view ifname, std::string_view addr, int forget)
+{
+    std::string text = c_text(addr);
+    std::printf("do_release_ip device %.*s IP %s forget %d\n", static_cast<int>(ifname.size()), ifname.data(),
+                text.c_str(), forget);
+    std::fflush(stdout);
+    // Text that is no address would be queued as 255.255.255.255 and handed to the service as
+    // released; it is reported instead, and the interfaces are still tidied.
+    std::uint32_t queued;
+    if (is_dotted_ipv4(text, queued))
+        enqueue_released(queued);
+    else
+        report_invalid(text);
+    if (ifname != "ERROR") {
+        remove_address(ifname, text);
+        delete_host_route(ifname, text);
+    }
+    if (forget != 0 || is_bad_kernel())
+        forget_local_ip(text);
+    else {
+        unix_ifconfig(loopback, text.c_str(), host_mask, nullptr, 0, 0);
+        warn_if_parked_answered(ifname);
+    }
+    return "SUCCESS";
+}
+
+std::string queue_release_ip(std::string_view addr, int forget)
+{
+    std::string text = c_text(addr);
+    std::uint32_t queued = 0;
+    bool valid = is_dotted_ipv4(text, queued);
+    if (forget != 0)
+        forget_local_ip(text);
+    if (!valid || queued == 0) {
+        report_invalid(text);
+        vanto_exit(1);
+    }
+    enqueue_released(queued);
+    return "SUCCESS";
+}
+
+std::string device_cleanup(std::string_view ifname)
+{
+    device_info info;
+    if (get_device_info(ifname, info) == 0)
+        return "FAIL";
+    const std::byte* msg = info.first_addr;
+    for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
+        const std::byte* ifa = message_ifa(msg);
+        if (i == 0 || ifa == nullptr)
+            continue; // the interface keeps its first address
+        in_addr a{sockaddr_in_addr(ifa)};
+        char text[work_text_size];
+        std::snprintf(text, sizeof text, "%s", ::inet_ntoa(a));
+        remove_address(ifname, text);
+    }
+    return "SUCCESS";
+}
+
+void vanto_exit(int status) { std::exit(status); }
+int get_max_ips() { return 255; }
+bool is_unblocked_local() { return false; }
+bool check_stop_requested() { return false; }
+std::vector<std::string> get_failover_ips() { return {}; }
+
+} // namespace cutil

@@ -1,0 +1,94 @@
+#include "platform/linux/netlink_session.hpp"
+
+#include <libmnl/libmnl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace cutil::platform::linux_rtnl {
+
+namespace {
+
+// The port id the kernel gave the socket when it first sent.
+std::uint32_t port_of(int fd)
+{
+    sockaddr_nl self{};
+    socklen_t len = sizeof self;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len) == 0 ? self.nl_pid : 0;
+}
+
+// The acknowledgement of `seq` among the messages of one read: 0 when absent (read on), else
+// 1 with the kernel's answer in *error.
+int find_ack(const char* buf, int len, std::uint32_t seq, std::uint32_t port, int* error)
+{
+    for (auto* nlh = reinterpret_cast<const nlmsghdr*>(buf); mnl_nlmsg_ok(nlh, len); nlh = mnl_nlmsg_next(nlh, &len)) {
+        if (nlh->nlmsg_type != NLMSG_ERROR || !mnl_nlmsg_seq_ok(nlh, seq) || !mnl_nlmsg_portid_ok(nlh, port))
+            continue;
+        if (mnl_nlmsg_get_payload_len(nlh) < sizeof(nlmsgerr)) {
+            *error = EPROTO;
+            return 1;
+        }
+        *error = -static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(nlh))->error;
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int acked_request(int fd, nlmsghdr* request)
+{
+    request->nlmsg_flags |= NLM_F_REQUEST | NLM_F_ACK;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent = ::sendto(fd, request, request->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+    if (sent < 0)
+        return errno;
+    if (static_cast<std::size_t>(sent) != request->nlmsg_len)
+        return EIO;
+    std::uint32_t port = port_of(fd);
+    std::vector<char> buf(MNL_SOCKET_BUFFER_SIZE);
+    for (;;) {
+        ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        int error = 0;
+        if (find_ack(buf.data(), static_cast<int>(n), request->nlmsg_seq, port, &error))
+            return error;
+    }
+}
+
+int netlink_session::ensure_open()
+{
+    struct stat ns{};
+    bool known = ::stat("/proc/self/ns/net", &ns) == 0;
+    if (fd_ && known && owner_ == ::getpid() && netns_ == ns.st_ino && netns_dev_ == ns.st_dev)
+        return 0;
+    fd_.reset(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (!fd_)
+        return errno;
+    // Where the namespace cannot be told, the socket serves this one change only.
+    owner_ = known ? ::getpid() : 0;
+    netns_ = ns.st_ino;
+    netns_dev_ = ns.st_dev;
+    return 0;
+}
+
+int netlink_session::change(nlmsghdr* request)
+{
+    if (int e = ensure_open())
+        return e;
+    request->nlmsg_seq = ++seq_;
+    int e = acked_request(fd_.get(), request);
+    // A socket that failed (its buffer overrun, say) may hold stale answers: start afresh.
+    if (e == EIO || e == ENOBUFS || e == EBADF || e == ECONNREFUSED)
+        fd_.reset();
+    return e;
+}
+
+} // namespace cutil::platform::linux_rtnl

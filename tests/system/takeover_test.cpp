@@ -1,0 +1,162 @@
+// A takeover end to end on the real kernel: hosts A and B and an observer on one bridged segment,
+// each in a network namespace the test makes. What the kernel holds is read back with ip; what
+// the segment saw is captured on the observer's bridge.
+#include "cping/cping.hpp"
+#include "cutil/takeover.hpp"
+#include "platform/unique_fd.hpp"
+#include "support/netns.hpp"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <sstream>
+
+using namespace cutil;
+
+namespace {
+
+constexpr const char* moved = "192.0.2.100";
+
+class Segment : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::string why = vttest::netns_unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        seg = std::make_unique<vttest::netns_segment>();
+        if (!seg->failure().empty())
+            GTEST_SKIP() << "cannot make the namespaces: " << seg->failure();
+    }
+
+    // Runs library code inside a namespace; the answer is what it printed and returned.
+    template <class F> std::string in(const std::string& ns, F&& fn)
+    {
+        return vttest::run_in_netns(ns, [&] { return std::string(fn()); });
+    }
+    std::string addrs(const std::string& ns, const char* dev)
+    {
+        std::string out = seg->ip_out(ns, std::string("-4 -o addr show dev ") + dev);
+        std::string got;
+        for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
+            got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
+        return got;
+    }
+
+    std::unique_ptr<vttest::netns_segment> seg;
+};
+
+// Every ARP frame the observer's bridge receives from the moment it is made.
+class arp_capture {
+public:
+    arp_capture(const std::string& ns, const char* ifname)
+    {
+        vttest::on_netns_thread(ns, [&] {
+            sock_.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
+            sockaddr_ll at{};
+            at.sll_family = AF_PACKET;
+            at.sll_protocol = htons(ETH_P_ARP);
+            at.sll_ifindex = static_cast<int>(::if_nametoindex(ifname));
+            if (sock_ && ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+                sock_.reset();
+        });
+    }
+    bool ok() const { return sock_.valid(); }
+    // The frames that announce `addr` (sender and target protocol address both `addr`), read
+    // until the segment has been quiet for half a second.
+    std::vector<std::string> announcements(const char* addr)
+    {
+        std::vector<std::string> out;
+        std::uint32_t a = ::inet_addr(addr);
+        char frame[1600];
+        for (pollfd p{sock_.get(), POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
+            ssize_t n = ::recv(sock_.get(), frame, sizeof frame, 0);
+            if (n >= 42 && std::memcmp(frame + 28, &a, 4) == 0 && std::memcmp(frame + 38, &a, 4) == 0)
+                out.emplace_back(frame, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+
+private:
+    unique_fd sock_;
+};
+
+std::string hex(std::string_view bytes)
+{
+    std::string out;
+    char two[3];
+    for (unsigned char c : bytes) {
+        std::snprintf(two, sizeof two, "%02x", c);
+        out += two;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
+{
+    arp_capture wire(seg->observer(), "br0");
+    ASSERT_TRUE(wire.ok());
+    // A host route to the address, as a former owner may have left it; the takeover removes it.
+    ASSERT_TRUE(seg->ip(seg->a(), std::string("route add ") + moved + "/32 via 127.0.0.1 dev lo"));
+    EXPECT_EQ(in(seg->a(), [] { return do_take_ip("va", moved); }), "SUCCESS");
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 192.0.2.100/32 ");
+    EXPECT_EQ(seg->ip_out(seg->a(), std::string("route show ") + moved), "");
+
+    std::vector<std::string> frames = wire.announcements(moved);
+    ASSERT_EQ(frames.size(), 3u);
+    const std::string a_hw = "020000000a01", ip = "c0000264";
+    for (const auto& f : frames) {
+        EXPECT_EQ(f, frames[0]);
+        EXPECT_EQ(hex(f), "ffffffffffff" + a_hw + "0806" + "0001080006040001" + a_hw + ip + a_hw + ip);
+    }
+    // The observer now reaches the address at A.
+    EXPECT_EQ(in(seg->observer(), [] { return std::to_string(unix_ping(moved)); }), "0");
+    EXPECT_NE(seg->ip_out(seg->observer(), std::string("neigh show ") + moved).find("02:00:00:00:0a:01"), std::string::npos);
+
+    // A gives it back: parked on its loopback, queued, still "configured" here.
+    std::string released = in(seg->a(), [] {
+        c_ip_init();
+        do_release_ip("va", moved, 0);
+        return get_released() + (configured_ip("va", moved) ? " configured" : " not configured");
+    });
+    EXPECT_NE(released.find("192.0.2.100 configured"), std::string::npos) << released;
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 ");
+    EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 192.0.2.100/32 ");
+
+    // B takes it: the observer's entry follows to B without asking.
+    EXPECT_EQ(in(seg->b(), [] { return do_take_ip("vb", moved); }), "SUCCESS");
+    EXPECT_EQ(wire.announcements(moved).size(), 3u);
+    EXPECT_NE(seg->ip_out(seg->observer(), std::string("neigh show ") + moved).find("02:00:00:00:0a:02"), std::string::npos);
+
+    // A forgets the parked address.
+    in(seg->a(), [] { return queue_release_ip(moved, 1); });
+    EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 ");
+}
+
+TEST_F(Segment, CleanupKeepsTheFirstAddressAndTakeRemovesTheParkedCopy)
+{
+    for (const char* extra : {"198.51.100.1/24", "203.0.113.1/24"})
+        ASSERT_TRUE(seg->ip(seg->a(), std::string("addr add ") + extra + " dev va"));
+    ASSERT_TRUE(seg->ip(seg->a(), std::string("addr add ") + moved + "/32 dev lo"));
+    std::string out = in(seg->a(), [] {
+        return device_cleanup("va") + " " + device_cleanup("nosuch0") + " " + find_ip_device("lo0", moved);
+    });
+    EXPECT_EQ(out, "SUCCESS FAIL lo0");
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 ");
+
+    EXPECT_EQ(in(seg->a(), [] { return do_take_ip("va", moved); }), "SUCCESS");
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 192.0.2.100/32 ");
+    EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 ");
+
+    // Given back with the interface unknown ("ERROR"): only the loopback is touched.
+    in(seg->a(), [] { return do_release_ip("ERROR", moved, 0); });
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 192.0.2.100/32 ");
+    EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 192.0.2.100/32 ");
+}

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +20,20 @@ template <class T> bsd::bytes bytes_of(const T& value)
     bsd::bytes out;
     bsd::append(out, value);
     return out;
+}
+
+// The symbolic name of the error numbers a kernel answers these requests with.
+std::string errno_name(int e)
+{
+    static const std::pair<int, const char*> names[] = {
+        {EPERM, "EPERM"}, {ENOENT, "ENOENT"}, {ESRCH, "ESRCH"}, {EIO, "EIO"}, {ENXIO, "ENXIO"},
+        {EACCES, "EACCES"}, {EBUSY, "EBUSY"}, {EEXIST, "EEXIST"}, {ENODEV, "ENODEV"}, {EINVAL, "EINVAL"},
+        {EOPNOTSUPP, "EOPNOTSUPP"}, {EPROTONOSUPPORT, "EPROTONOSUPPORT"}, {EAFNOSUPPORT, "EAFNOSUPPORT"},
+        {EADDRNOTAVAIL, "EADDRNOTAVAIL"}, {ENETUNREACH, "ENETUNREACH"}, {ENOBUFS, "ENOBUFS"}};
+    for (const auto& [number, name] : names)
+        if (number == e)
+            return name;
+    return "errno " + std::to_string(e);
 }
 
 std::string dotted(std::uint32_t addr_net) { return inet_ntoa(in_addr{addr_net}); }
@@ -37,7 +52,7 @@ std::string route_text(std::span<const std::byte> msg)
 {
     bsd::route_request r;
     if (int e = bsd::read_route_request(msg, r))
-        return "unreadable (" + std::string(strerrorname_np(e)) + ")";
+        return "unreadable (" + errno_name(e) + ")";
     std::string text = (r.type == bsd::rtm_add ? "add " : "delete ") + dotted(r.dst);
     if (r.prefixlen != 32)
         text += "/" + std::to_string(r.prefixlen);
@@ -75,7 +90,7 @@ std::string fake_backend::write_entry::summary() const
     case call::packet_bind: text = "packet bind " + name; break;
     case call::packet_write: text = "packet frame " + name + " " + frame_text(data); break;
     }
-    return answer == 0 ? text : text + " -> " + strerrorname_np(answer);
+    return answer == 0 ? text : text + " -> " + errno_name(answer);
 }
 
 std::vector<std::string> fake_backend::summaries() const

@@ -19,15 +19,17 @@ for tool in cpack lintian dpkg-buildflags dpkg-shlibdeps file; do
 done
 ! installed || skip "$pkg is installed on this host; the check leaves it alone"
 
+mkdir -p "$work"
+log=$work/check.log
 # Debian's flags, given explicitly so that a tree configured before takes them too.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S "$src" -B "$work" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-  -DVT_TESTS=OFF -DVT_BENCH=OFF -DVT_SANITIZE=OFF >"$work.log" 2>&1 || { cat "$work.log"; fail "configure"; }
-cmake --build "$work" -j"$(nproc)" >"$work.log" 2>&1 || { cat "$work.log"; fail "build"; }
+  -DVT_TESTS=OFF -DVT_BENCH=OFF -DVT_SANITIZE=OFF >"$log" 2>&1 || { cat "$log"; fail "configure"; }
+cmake --build "$work" -j"$(nproc)" >"$log" 2>&1 || { cat "$log"; fail "build"; }
 rm -f "$work"/*.deb
-(cd "$work" && cpack -G DEB) >"$work.log" 2>&1 || { cat "$work.log"; fail "cpack"; }
+(cd "$work" && cpack -G DEB) >"$log" 2>&1 || { cat "$log"; fail "cpack"; }
 deb=$(ls "$work"/*.deb)
 dpkg-deb -f "$deb" Package Version Depends Suggests Section
 
@@ -39,7 +41,7 @@ dpkg-deb -c "$deb" | awk '{ p = $6; sub(/^\./, "", p); sub(/\/$/, "", p); if (p 
 while read -r p; do [ -e "$p" ] && echo "$p"; done <"$work/paths" >"$work/before" || true
 
 trap 'installed && dpkg -r "$pkg" >/dev/null' EXIT
-dpkg -i "$deb" >"$work.log" 2>&1 || { cat "$work.log"; fail "dpkg -i"; }
+dpkg -i "$deb" >"$log" 2>&1 || { cat "$log"; fail "dpkg -i"; }
 
 # The command starts with its libraries: end of input before the request is its status 2.
 set +e
@@ -48,11 +50,11 @@ status=$?
 set -e
 [ "$status" -eq 2 ] && grep -q "^Fatal error: uncaught exception End_of_file$" "$work/vtpasswd.err" ||
   fail "installed vtpasswd: status $status, $(cat "$work/vtpasswd.err")"
-cmake -S "$src/tests/install/consumer" -B "$work/consumer" >"$work.log" 2>&1 &&
-  cmake --build "$work/consumer" >>"$work.log" 2>&1 || { cat "$work.log"; fail "consumer of the package"; }
+cmake -S "$src/tests/install/consumer" -B "$work/consumer" >"$log" 2>&1 &&
+  cmake --build "$work/consumer" >>"$log" 2>&1 || { cat "$log"; fail "consumer of the package"; }
 "$src/tests/install/run-private.sh" "$work/consumer/consumer" >/dev/null || fail "consumer of the package answers"
 
-dpkg -r "$pkg" >"$work.log" 2>&1 || { cat "$work.log"; fail "dpkg -r"; }
+dpkg -r "$pkg" >"$log" 2>&1 || { cat "$log"; fail "dpkg -r"; }
 ! installed || fail "$pkg still installed"
 while read -r p; do [ -e "$p" ] && echo "$p"; done <"$work/paths" >"$work/after" || true
 cmp -s "$work/before" "$work/after" || { diff "$work/before" "$work/after"; fail "dpkg -r left files behind"; }

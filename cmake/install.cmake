@@ -11,8 +11,8 @@ find_program(VT_GZIP gzip REQUIRED)
 set(VT_PACKAGE_NAME tessaroul-host)
 set(VT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${VT_PACKAGE_NAME})
 
-# The administration commands: each name is a target built into sbin with its page man/<name>.8.
-# A new command is one more name on this line.
+# The administration commands: each name is a target (defined before this file is included)
+# installed into sbin, with its page man/<name>.8. A new command is one more name on this line.
 set(VT_ADMIN_COMMANDS vtpasswd)
 
 # Compresses a file of the build tree reproducibly (no name, no time stamp); answers the .gz path.

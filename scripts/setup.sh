@@ -5,7 +5,8 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="g++ cmake make pkg-config libssl-dev openssl libmnl-dev libgtest-dev libbenchmark-dev
-          iproute2 iputils-ping fping util-linux"
+          iproute2 iputils-ping fping util-linux
+          dpkg-dev file lintian mandoc man-db"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,0 +1,13 @@
+# Run by cpack on the staged tree before it is packed: strips as Debian packages are stripped,
+# the commands of their symbols and the archives of their debug sections (the symbols a consumer
+# links against stay), both of the compiler's .comment and .note sections.
+set(common --remove-section=.comment --remove-section=.note)
+file(GLOB_RECURSE archives "${CPACK_TEMPORARY_DIRECTORY}/*.a")
+file(GLOB_RECURSE commands "${CPACK_TEMPORARY_DIRECTORY}/*/sbin/*")
+foreach(archive IN LISTS archives)
+  execute_process(COMMAND ${CPACK_VT_STRIP} --strip-debug --enable-deterministic-archives ${common} ${archive}
+    COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+foreach(command IN LISTS commands)
+  execute_process(COMMAND ${CPACK_VT_STRIP} --strip-all ${common} ${command} COMMAND_ERROR_IS_FATAL ANY)
+endforeach()

@@ -119,7 +119,7 @@ public:
     int packet_write(int fd, std::span<const std::byte> frame) override { return linux_write::packet_write(fd, frame); }
     int parked_answered_on(std::string_view ifname, bool& answered) override
     {
-        std::string host = host_ifname(ifname, host_loopback);
+        std::string host = host_ifname(ifname, linux_snapshot::host_loopback);
         return linux_write::parked_answered_on(host, answered);
     }
 

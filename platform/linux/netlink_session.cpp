@@ -2,8 +2,6 @@
 
 #include <libmnl/libmnl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
@@ -63,31 +61,16 @@ int acked_request(int fd, nlmsghdr* request)
     }
 }
 
-int netlink_session::ensure_open()
-{
-    struct stat ns{};
-    bool known = ::stat("/proc/self/ns/net", &ns) == 0;
-    if (fd_ && known && owner_ == ::getpid() && netns_ == ns.st_ino && netns_dev_ == ns.st_dev)
-        return 0;
-    fd_.reset(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    if (!fd_)
-        return errno;
-    // Where the namespace cannot be told, the socket serves this one change only.
-    owner_ = known ? ::getpid() : 0;
-    netns_ = ns.st_ino;
-    netns_dev_ = ns.st_dev;
-    return 0;
-}
-
 int netlink_session::change(nlmsghdr* request)
 {
-    if (int e = ensure_open())
-        return e;
+    int fd = socket_.get();
+    if (fd < 0)
+        return errno;
     request->nlmsg_seq = ++seq_;
-    int e = acked_request(fd_.get(), request);
+    int e = acked_request(fd, request);
     // A socket that failed (its buffer overrun, say) may hold stale answers: start afresh.
     if (e == EIO || e == ENOBUFS || e == EBADF || e == ECONNREFUSED)
-        fd_.reset();
+        socket_.drop();
     return e;
 }
 

@@ -2,10 +2,9 @@
 // every request, never a request sent without reading its answer.
 #pragma once
 
-#include "platform/unique_fd.hpp"
+#include "platform/linux/kept_socket.hpp"
 
 #include <linux/netlink.h>
-#include <sys/types.h>
 
 #include <cstdint>
 
@@ -16,22 +15,15 @@ namespace cutil::platform::linux_rtnl {
 // kernel answered.
 int acked_request(int fd, nlmsghdr* request);
 
-// One netlink socket kept for a run of changes, with its own sequence numbers. A socket opened
-// by another process (the parent of a fork) or in another network namespace is never used: the
-// change would land in the wrong kernel table, so such a session opens a fresh socket.
+// One netlink socket kept for a run of changes, with its own sequence numbers.
 class netlink_session {
 public:
     // Carries out one change request: 0, or the errno the kernel or the socket answered.
     int change(nlmsghdr* request);
 
 private:
-    int ensure_open();
-
-    unique_fd fd_;
+    kept_socket socket_{AF_NETLINK, SOCK_RAW, NETLINK_ROUTE};
     std::uint32_t seq_ = 0;
-    pid_t owner_ = 0;
-    ino_t netns_ = 0;
-    dev_t netns_dev_ = 0;
 };
 
 } // namespace cutil::platform::linux_rtnl

@@ -1,7 +1,9 @@
 // The packet device as an AF_PACKET socket: opened with protocol 0 so that it never receives,
 // bound to one interface, and written whole frames that carry their own link-level header.
+#include "platform/linux/kept_socket.hpp"
 #include "platform/linux/write.hpp"
 
+#include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <sys/socket.h>
@@ -29,9 +31,17 @@ int bound_address(int fd, sockaddr_ll& where)
 
 } // namespace
 
-// Opening "/dev/bpfN": the host has no numbered devices and none is ever busy; every number
-// opens a packet socket of its own.
-int open_packet_socket() { return ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0); }
+// Opening "/dev/bpfN": the host has no numbered devices and none is ever busy. Every number
+// answers a new descriptor of one packet socket the process keeps: the kernel takes about 10 ms
+// to release a packet socket (it waits for a network grace period), which would otherwise delay
+// every announcement. The caller still owns and closes its descriptor; binding it binds the
+// kept socket, which the library does before each run of writes.
+int open_packet_socket()
+{
+    static linux_rtnl::kept_socket kept{AF_PACKET, SOCK_RAW, 0};
+    int fd = kept.get();
+    return fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
 
 // BIOCVERSION: whole frames written as they stand, which is what filter version 1.1 offers.
 int packet_version(int fd, bsd::bpf_version& version)

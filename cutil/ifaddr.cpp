@@ -27,7 +27,8 @@ bool put_inet(bsd::sockaddr& slot, const char* text, const char* format)
     sin.sin_family = bsd::af_inet;
     in_addr converted{};
     if (::inet_aton(text, &converted) == 0) {
-        report_error(compose_err(format, text));
+        // The product reports the system's text for errno here, not the rejected text.
+        report_error(compose_err(format, std::strerror(errno)));
         return false;
     }
     sin.sin_addr = converted.s_addr;

@@ -77,17 +77,20 @@ TEST_F(IfAddr, AliasRequestsAndTheirFailures)
         {"va", "203.0.113.9", nullptr, nullptr, 1, 0, 0, "", {"delete va 203.0.113.9"}},
         {"va", "203.0.113.9", nullptr, nullptr, 1, EADDRNOTAVAIL, 1, del_err + "Cannot assign requested address\n",
          {"delete va 203.0.113.9 -> EADDRNOTAVAIL"}},
-        // Every malformed text is reported, by what was rejected, and nothing is changed.
+        // Every malformed text is reported, with the system's text for errno, and nothing is changed.
         {"va", "203.0.113.999", "255.255.0.x", "1.2.3.4.5", 0, 0, 1,
-         "ERR (T):: unix_ifconfig was called with bad IP: 203.0.113.999\n"
-         "ERR (T):: unix_ifconfig was called with bad netmask: 255.255.0.x\n"
-         "ERR (T):: unix_ifconfig was called with bad broadcast address: 1.2.3.4.5\n", {}},
+         "ERR (T):: unix_ifconfig was called with bad IP: Numerical argument out of domain\n"
+         "ERR (T):: unix_ifconfig was called with bad netmask: Numerical argument out of domain\n"
+         "ERR (T):: unix_ifconfig was called with bad broadcast address: Numerical argument out of domain\n", {}},
         // A name the request cannot hold whole is never cut into another interface's name.
         {"va0123456789abcd", "203.0.113.9", nullptr, nullptr, 1, 0, 1,
          "ERR (T):: SIOCSIFADDR on va0123456789abcd (203.0.113.9): No such device or address\n", {}},
     };
     for (const row& r : rows)
-        expect([&] { return unix_ifconfig(r.ifname, r.addr, r.mask, r.brd, 7, r.remove); },
+        expect([&] {
+            errno = EDOM;
+            return unix_ifconfig(r.ifname, r.addr, r.mask, r.brd, 7, r.remove);
+        },
                {{r.remove ? call::delete_addr : call::add_alias, {r.scripted}}}, r.result, r.err, r.log,
                std::string(r.ifname) + " " + r.addr + " " + std::to_string(r.scripted));
 

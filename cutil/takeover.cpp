@@ -34,15 +34,6 @@ bool lookup_address(std::string_view text, in_addr& addr)
     return ::inet_aton(std::string(text).c_str(), &addr) != 0;
 }
 
-// The interface-address slot of one address message, or null when it has none.
-const std::byte* message_ifa(const std::byte* msg)
-{
-    rt_addrinfo info;
-    info.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs;
-    rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), info);
-    return info.rti_info[bsd::rtax_ifa];
-}
-
 // 1 when the interface carries the address, 0 when it does not, is unknown, or the text is no
 // address.
 int address_on(std::string_view ifname, std::string_view text)
@@ -53,12 +44,9 @@ int address_on(std::string_view ifname, std::string_view text)
     device_info info;
     if (get_device_info(ifname, info) == 0)
         return 0;
-    const std::byte* msg = info.first_addr;
-    for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        const std::byte* ifa = message_ifa(msg);
-        if (ifa != nullptr && sockaddr_in_addr(ifa) == wanted.s_addr)
+    for (const interface_address& a : interface_addresses(info))
+        if (a.addr == wanted.s_addr)
             return 1;
-    }
     return 0;
 }
 
@@ -185,12 +173,11 @@ std::string device_cleanup(std::string_view ifname)
     device_info info;
     if (get_device_info(ifname, info) == 0)
         return "FAIL";
-    const std::byte* msg = info.first_addr;
-    for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        const std::byte* ifa = message_ifa(msg);
-        if (i == 0 || ifa == nullptr)
-            continue; // the interface keeps its first address
-        in_addr a{sockaddr_in_addr(ifa)};
+    std::vector<interface_address> addresses = interface_addresses(info);
+    for (std::size_t i = 1; i < addresses.size(); ++i) { // the interface keeps its first address
+        if (!addresses[i].addr)
+            continue;
+        in_addr a{*addresses[i].addr};
         char text[work_text_size];
         std::snprintf(text, sizeof text, "%s", ::inet_ntoa(a));
         remove_address(ifname, text);

@@ -31,16 +31,11 @@ template <class F> std::string stderr_of(F&& fn)
 inline std::string decoded_addresses(const cutil::device_info& info)
 {
     std::set<std::string> found;
-    const std::byte* msg = info.first_addr;
-    for (int i = 0; i < info.addr_count; ++i, msg += cutil::msglen_at(msg)) {
-        cutil::rt_addrinfo ai;
-        ai.rti_addrs = cutil::bsd::load<cutil::bsd::ifa_msghdr>(msg).ifam_addrs;
-        cutil::rt_xaddrs(msg + sizeof(cutil::bsd::ifa_msghdr), msg + cutil::msglen_at(msg), ai);
-        const std::byte *a = ai.rti_info[cutil::bsd::rtax_ifa], *m = ai.rti_info[cutil::bsd::rtax_netmask];
-        if (a == nullptr || m == nullptr)
+    for (const cutil::interface_address& a : cutil::interface_addresses(info)) {
+        if (!a.addr || !a.netmask)
             return "undecodable";
-        std::string text = inet_ntoa({cutil::sockaddr_in_addr(a)}); // inet_ntoa answers a static buffer
-        found.insert(text + "/" + inet_ntoa({cutil::sockaddr_in_addr(m)}));
+        std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
+        found.insert(text + "/" + inet_ntoa({*a.netmask}));
     }
     std::string out;
     for (auto& f : found)

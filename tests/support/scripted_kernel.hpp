@@ -48,9 +48,9 @@ protected:
     cutil::platform::fake_backend kernel;
     cutil::platform::scoped_backend use{kernel};
 
-    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw = {})
+    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw = {}, int flags = 0)
     {
-        cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .name = name, .hw = hw});
+        cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
     }
     void addr(std::uint16_t index, const char* a, const char* mask)
     {

@@ -12,15 +12,21 @@
 
 namespace vttest {
 
+// Makes the namespaces (a netns_pair or a netns_segment), or answers why they cannot be made.
+template <class Namespaces> std::string make_namespaces(std::unique_ptr<Namespaces>& made)
+{
+    if (std::string why = netns_unavailable(); !why.empty())
+        return why;
+    made = std::make_unique<Namespaces>();
+    return made->failure().empty() ? "" : "cannot make the namespaces: " + made->failure();
+}
+
 class netns_test : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (std::string why = netns_unavailable(); !why.empty())
+        if (std::string why = make_namespaces(pair); !why.empty())
             GTEST_SKIP() << why;
-        pair = std::make_unique<netns_pair>();
-        if (!pair->failure().empty())
-            GTEST_SKIP() << "cannot make the namespaces: " << pair->failure();
     }
     std::unique_ptr<netns_pair> pair;
 };
@@ -30,11 +36,8 @@ class segment_test : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (std::string why = netns_unavailable(); !why.empty())
+        if (std::string why = make_namespaces(seg); !why.empty())
             GTEST_SKIP() << why;
-        seg = std::make_unique<netns_segment>();
-        if (!seg->failure().empty())
-            GTEST_SKIP() << "cannot make the namespaces: " << seg->failure();
     }
     // The IPv4 addresses of the interface as ip shows them: "192.0.2.1/24 192.0.2.100/32 ".
     std::string addrs(const std::string& ns, const char* dev) const

@@ -13,7 +13,7 @@ set(VT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${VT_PACKAGE_NAME})
 
 # The administration commands: each name is a target (defined before this file is included)
 # installed into sbin, with its page man/<name>.8. A new command is one more name on this line.
-set(VT_ADMIN_COMMANDS vtpasswd)
+set(VT_ADMIN_COMMANDS vtpasswd vtnet)
 
 # Compresses a file of the build tree reproducibly (no name, no time stamp); answers the .gz path.
 function(vt_gzip input result)

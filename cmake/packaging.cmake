@@ -7,12 +7,16 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${VT_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${VT_PACKAGE_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "password command and host support library of tessaroul")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "administration commands and host support library of tessaroul")
 set(CPACK_PACKAGE_DESCRIPTION
 "vtpasswd sets the password of one user of the tessaroul host-failover
 product in its user file, keeping the previous content as a backup. Runs
 are serialised by a lock on the etc directory, and the user file is
 replaced only once the new content is whole and on disk.
+
+vtnet tries the network failover primitives of the host by hand: the
+probe, the ARP and interface queries, taking an address over and giving
+it back, gratuitous ARP, host routes, and a check of what would stop them.
 
 libcutil is the static host support library of the failover service:
 reporting, time stamps, process and socket utilities, and the network

@@ -79,37 +79,43 @@ unique_fd initdevice(std::string_view ifname)
     return dev;
 }
 
-void arpcast(std::string_view ifname, const char* addr, int count)
+void arpcast(std::string_view ifname, const char* addr, int count) { arpcast_sent(ifname, addr, count); }
+
+int arpcast_sent(std::string_view ifname, const char* addr, int count)
 {
     // The physical name is worked on in a 100-byte area: a longer name is refused, not cut.
     if (ifname.size() >= name_work_area || ifname.find('\0') != std::string_view::npos) {
         errno = ENAMETOOLONG;
         report_perror("ERR::arpcast:Couldn't open device");
-        return;
+        return -1;
     }
     std::string phys(ifname.substr(0, ifname.find(':')));
     in_addr_t ip = addr != nullptr ? ::inet_addr(addr) : INADDR_NONE;
     if (ip == INADDR_NONE) {
         report_error(compose_err("arpcast: invalid ip address: %s\n", addr != nullptr ? addr : "(null)"));
-        return;
+        return -1;
     }
     unique_fd dev = initdevice(phys);
     if (!dev) {
         report_perror("ERR::arpcast:Couldn't open device");
-        return;
+        return -1;
     }
     std::uint8_t hw[6]{};
     if (get_hw_addr(phys, hw) == 0)
         std::memset(hw, 0, sizeof hw);
     arp_frame frame = build_arp_announcement(hw, ip);
     debug_print(std::string("[ ") + addr + " -> " + ether_sprintf(hw) + " ]\n");
+    int sent = 0;
     for (int i = 0; i < count; ++i) {
         if (int e = platform::active().packet_write(dev.get(), frame)) {
             std::string text = "ERR::arpcast: bad write to device " + phys + " ip " + addr + "\n";
             errno = e;
             report_perror(text.c_str());
+        } else {
+            ++sent;
         }
     }
+    return sent;
 }
 
 } // namespace cutil

@@ -12,6 +12,9 @@ namespace cutil {
 // Broadcasts `count` announcements of the address on the interface (an alias suffix ":n" is
 // cut off and the physical interface used).
 void arpcast(std::string_view ifname, const char* addr, int count);
+// The same, answering how many frames were written whole; -1 when none could be tried (a name
+// or address refused, no packet device).
+int arpcast_sent(std::string_view ifname, const char* addr, int count);
 // A packet device bound to the interface, or none (every failure reported, errno telling why).
 // Devices 0 to 15 are tried in order; the filter version is checked until it passed once.
 unique_fd initdevice(std::string_view ifname);

@@ -110,4 +110,10 @@ bool parked_answered_on(std::string_view ifname)
     return platform::active().parked_answered_on(ifname, answered) == 0 && answered;
 }
 
+bool parked_announced_on(std::string_view ifname)
+{
+    bool announced = false;
+    return platform::active().parked_announced_on(ifname, announced) == 0 && announced;
+}
+
 } // namespace cutil

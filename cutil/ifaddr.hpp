@@ -33,5 +33,9 @@ void prevent_linger(const char* addr);
 // host took it over (Linux while arp_ignore is 0; never at home). False when it would not be
 // answered, or the interface is unknown. Changes nothing.
 bool parked_answered_on(std::string_view ifname);
+// True when this host may name an address that sits only on lo0 as the sender of its own ARP
+// requests on the interface, which claims the address for this host as well (Linux while
+// arp_announce is below 2; never at home). False otherwise, or for an unknown interface.
+bool parked_announced_on(std::string_view ifname);
 
 } // namespace cutil

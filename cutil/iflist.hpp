@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace cutil {
 
@@ -44,6 +47,23 @@ struct device_info {
 // 1 when the interface of that name is in the list (`info` then holds it), 0 otherwise (and
 // `info` holds nothing).
 int get_device_info(std::string_view name, device_info& info);
+
+// One address message of an interface, decoded, in network byte order; a part the message does
+// not carry is none.
+struct interface_address {
+    std::optional<std::uint32_t> addr, netmask, broadcast;
+};
+// The address messages of the interface get_device_info found, in the kernel's order.
+std::vector<interface_address> interface_addresses(const device_info& info);
+
+// One interface of the list: its name and its flags (IFF_*).
+struct interface_entry {
+    std::string name;
+    int flags = 0;
+};
+// Every interface of the list, in the kernel's order; false when the list cannot be read or a
+// message in it does not fit (reported as get_device_info reports it).
+bool get_interface_list(std::vector<interface_entry>& out);
 
 // The length of the routing message at `at`: its first two bytes.
 inline std::uint16_t msglen_at(const std::byte* at) { return bsd::load<std::uint16_t>(at); }

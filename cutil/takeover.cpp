@@ -34,15 +34,6 @@ bool lookup_address(std::string_view text, in_addr& addr)
     return ::inet_aton(std::string(text).c_str(), &addr) != 0;
 }
 
-// The interface-address slot of one address message, or null when it has none.
-const std::byte* message_ifa(const std::byte* msg)
-{
-    rt_addrinfo info;
-    info.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs;
-    rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), info);
-    return info.rti_info[bsd::rtax_ifa];
-}
-
 // 1 when the interface carries the address, 0 when it does not, is unknown, or the text is no
 // address.
 int address_on(std::string_view ifname, std::string_view text)
@@ -53,12 +44,9 @@ int address_on(std::string_view ifname, std::string_view text)
     device_info info;
     if (get_device_info(ifname, info) == 0)
         return 0;
-    const std::byte* msg = info.first_addr;
-    for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        const std::byte* ifa = message_ifa(msg);
-        if (ifa != nullptr && sockaddr_in_addr(ifa) == wanted.s_addr)
+    for (const interface_address& a : interface_addresses(info))
+        if (a.addr == wanted.s_addr)
             return 1;
-    }
     return 0;
 }
 
@@ -75,16 +63,17 @@ bool is_dotted_ipv4(const std::string& text, std::uint32_t& addr)
     return ::inet_pton(AF_INET, text.c_str(), &addr) == 1;
 }
 
-// A parked address still answered by ARP on the interface it left would be claimed back from its
-// new owner. Said once per process; host settings are the administrator's to change.
-void warn_if_parked_answered(std::string_view ifname)
+// A parked address still answered by ARP on the interface it left, or named in this host's own
+// ARP requests there, would be claimed back from its new owner. Said once per process; host
+// settings are the administrator's to change.
+void warn_if_parked_claimed(std::string_view ifname)
 {
     static bool warned = false;
-    if (warned || ifname == "ERROR" || !parked_answered_on(ifname))
+    if (warned || ifname == "ERROR" || !(parked_answered_on(ifname) || parked_announced_on(ifname)))
         return;
     warned = true;
     std::string name(ifname);
-    report_warning(compose_err("addresses parked on lo0 are still answered by ARP on %s: "
+    report_warning(compose_err("addresses parked on lo0 are still claimed by ARP on %s: "
                                "set net.ipv4.conf.%s.arp_ignore=1 and arp_announce=2\n",
                                name.c_str(), name.c_str()));
 }
@@ -160,7 +149,7 @@ std::string do_release_ip(std::string_view ifname, std::string_view addr, int fo
         forget_local_ip(text);
     else {
         unix_ifconfig(loopback, text.c_str(), host_mask, nullptr, 0, 0);
-        warn_if_parked_answered(ifname);
+        warn_if_parked_claimed(ifname);
     }
     return "SUCCESS";
 }
@@ -185,12 +174,11 @@ std::string device_cleanup(std::string_view ifname)
     device_info info;
     if (get_device_info(ifname, info) == 0)
         return "FAIL";
-    const std::byte* msg = info.first_addr;
-    for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        const std::byte* ifa = message_ifa(msg);
-        if (i == 0 || ifa == nullptr)
-            continue; // the interface keeps its first address
-        in_addr a{sockaddr_in_addr(ifa)};
+    std::vector<interface_address> addresses = interface_addresses(info);
+    for (std::size_t i = 1; i < addresses.size(); ++i) { // the interface keeps its first address
+        if (!addresses[i].addr)
+            continue;
+        in_addr a{*addresses[i].addr};
         char text[work_text_size];
         std::snprintf(text, sizeof text, "%s", ::inet_ntoa(a));
         remove_address(ifname, text);

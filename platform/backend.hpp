@@ -66,6 +66,9 @@ public:
     // Whether this host answers ARP requests arriving on `ifname` for an address that sits only
     // on the loopback interface (an address parked there would then be claimed from the new owner).
     virtual int parked_answered_on(std::string_view ifname, bool& answered) = 0;
+    // Whether this host may name an address that sits only on the loopback interface as the
+    // sender of its own ARP requests on `ifname` (which claims the address for this host too).
+    virtual int parked_announced_on(std::string_view ifname, bool& announced) = 0;
 };
 
 // The backend the library uses: the native one unless a test swapped in another.

@@ -62,6 +62,7 @@ public:
     std::set<int> busy_devices;             // packet device numbers whose open answers EBUSY
     bsd::bpf_version version{1, 1};         // answered by BIOCVERSION
     std::set<std::string> parked_answered;  // interfaces where ARP answers for parked addresses
+    std::set<std::string> parked_announced; // interfaces whose ARP requests may name them as sender
 
     // The summaries of `writes`, in order.
     std::vector<std::string> summaries() const;
@@ -88,6 +89,7 @@ public:
     int packet_bind(int fd, const bsd::ifreq& req) override;
     int packet_write(int fd, std::span<const std::byte> frame) override;
     int parked_answered_on(std::string_view ifname, bool& answered) override;
+    int parked_announced_on(std::string_view ifname, bool& announced) override;
 
 private:
     const interface* find(const bsd::ifreq& req) const;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the Debian package the way Debian builds (prefix /usr, its compiler flags, no tests) and
-# checks it: lintian finds no error, dpkg -i installs it, the command runs and the library links
-# from it, and dpkg -r leaves nothing of it behind. dpkg needs root: without root, or when the
+# checks it: lintian finds no error, dpkg -i installs it, the commands run and their pages show,
+# the library links from it, and dpkg -r leaves nothing of it behind. dpkg needs root: without root, or when the
 # package is already installed on this host, it skips (status 77) saying why.
 # Usage: scripts/package-check.sh [WORK_DIR]    (default: build-pkg in the source tree)
 set -eu
@@ -50,6 +50,16 @@ status=$?
 set -e
 [ "$status" -eq 2 ] && grep -q "^Fatal error: uncaught exception End_of_file$" "$work/vtpasswd.err" ||
   fail "installed vtpasswd: status $status, $(cat "$work/vtpasswd.err")"
+# vtnet starts too, and reads its command line before anything else: none is its status 2.
+set +e
+/usr/sbin/vtnet >/dev/null 2>"$work/vtnet.err"
+status=$?
+set -e
+[ "$status" -eq 2 ] && grep -q "^vtnet: no subcommand given" "$work/vtnet.err" ||
+  fail "installed vtnet: status $status, $(cat "$work/vtnet.err")"
+for name in vtpasswd vtnet; do
+  MANWIDTH=80 man -l "/usr/share/man/man8/$name.8.gz" 2>/dev/null | grep -q "^NAME" || fail "man -l $name.8.gz of the package"
+done
 cmake -S "$src/tests/install/consumer" -B "$work/consumer" >"$log" 2>&1 &&
   cmake --build "$work/consumer" >>"$log" 2>&1 || { cat "$log"; fail "consumer of the package"; }
 "$src/tests/install/run-private.sh" "$work/consumer/consumer" >/dev/null || fail "consumer of the package answers"

@@ -183,4 +183,10 @@ int fake_backend::parked_answered_on(std::string_view ifname, bool& answered)
     return 0;
 }
 
+int fake_backend::parked_announced_on(std::string_view ifname, bool& announced)
+{
+    announced = parked_announced.count(std::string(ifname)) != 0;
+    return 0;
+}
+
 } // namespace cutil::platform

@@ -88,6 +88,12 @@ public:
         answered = false;
         return 0;
     }
+    // Its ARP requests name an address of the interface they leave by.
+    int parked_announced_on(std::string_view, bool& announced) override
+    {
+        announced = false;
+        return 0;
+    }
 
 private:
     static int pass(int sock, unsigned long request, bsd::ifreq& req)

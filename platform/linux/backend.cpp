@@ -122,6 +122,11 @@ public:
         std::string host = host_ifname(ifname, linux_snapshot::host_loopback);
         return linux_write::parked_answered_on(host, answered);
     }
+    int parked_announced_on(std::string_view ifname, bool& announced) override
+    {
+        std::string host = host_ifname(ifname, linux_snapshot::host_loopback);
+        return linux_write::parked_announced_on(host, announced);
+    }
 
 private:
     int interface_conf_as_kernel(int sock, std::byte* buffer, int* length)

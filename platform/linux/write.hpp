@@ -26,5 +26,7 @@ int packet_write(int fd, std::span<const std::byte> frame);
 
 // Whether ARP on the interface answers for addresses held only by the loopback (arp_ignore).
 int parked_answered_on(std::string_view host_name, bool& answered);
+// Whether ARP requests leaving by the interface may name such an address as sender (arp_announce).
+int parked_announced_on(std::string_view host_name, bool& announced);
 
 } // namespace cutil::platform::linux_write

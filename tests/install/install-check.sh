@@ -15,7 +15,7 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work
 
 # Layout: our headers live in one folder of ours, nothing at a generic name such as include/platform.
 [ "$(ls "$prefix/include")" = cutil ] || fail "include/ holds $(ls "$prefix/include" | tr '\n' ' ')"
-for path in sbin/vtpasswd include/cutil/cutil/ifconf.hpp include/cutil/platform/bsd.hpp \
+for path in sbin/vtpasswd sbin/vtnet include/cutil/cutil/ifconf.hpp include/cutil/platform/bsd.hpp \
             include/cutil/cping/cping.hpp include/cutil/carp/carp.hpp \
             share/doc/tessaroul-host/copyright share/doc/tessaroul-host/changelog.gz; do
   [ -e "$prefix/$path" ] || fail "$path not installed"

@@ -12,17 +12,43 @@
 
 namespace vttest {
 
+// Makes the namespaces (a netns_pair or a netns_segment), or answers why they cannot be made.
+template <class Namespaces> std::string make_namespaces(std::unique_ptr<Namespaces>& made)
+{
+    if (std::string why = netns_unavailable(); !why.empty())
+        return why;
+    made = std::make_unique<Namespaces>();
+    return made->failure().empty() ? "" : "cannot make the namespaces: " + made->failure();
+}
+
 class netns_test : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (std::string why = netns_unavailable(); !why.empty())
+        if (std::string why = make_namespaces(pair); !why.empty())
             GTEST_SKIP() << why;
-        pair = std::make_unique<netns_pair>();
-        if (!pair->failure().empty())
-            GTEST_SKIP() << "cannot make the namespaces: " << pair->failure();
     }
     std::unique_ptr<netns_pair> pair;
+};
+
+// A test on its own segment of three namespaces (see netns.hpp), skipping where it cannot be made.
+class segment_test : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::string why = make_namespaces(seg); !why.empty())
+            GTEST_SKIP() << why;
+    }
+    // The IPv4 addresses of the interface as ip shows them: "192.0.2.1/24 192.0.2.100/32 ".
+    std::string addrs(const std::string& ns, const char* dev) const
+    {
+        std::string out = seg->ip_out(ns, std::string("-4 -o addr show dev ") + dev);
+        std::string got;
+        for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
+            got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
+        return got;
+    }
+    std::unique_ptr<netns_segment> seg;
 };
 
 // The standard output of "ip -n NS ARGS".

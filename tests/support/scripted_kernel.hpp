@@ -31,16 +31,11 @@ template <class F> std::string stderr_of(F&& fn)
 inline std::string decoded_addresses(const cutil::device_info& info)
 {
     std::set<std::string> found;
-    const std::byte* msg = info.first_addr;
-    for (int i = 0; i < info.addr_count; ++i, msg += cutil::msglen_at(msg)) {
-        cutil::rt_addrinfo ai;
-        ai.rti_addrs = cutil::bsd::load<cutil::bsd::ifa_msghdr>(msg).ifam_addrs;
-        cutil::rt_xaddrs(msg + sizeof(cutil::bsd::ifa_msghdr), msg + cutil::msglen_at(msg), ai);
-        const std::byte *a = ai.rti_info[cutil::bsd::rtax_ifa], *m = ai.rti_info[cutil::bsd::rtax_netmask];
-        if (a == nullptr || m == nullptr)
+    for (const cutil::interface_address& a : cutil::interface_addresses(info)) {
+        if (!a.addr || !a.netmask)
             return "undecodable";
-        std::string text = inet_ntoa({cutil::sockaddr_in_addr(a)}); // inet_ntoa answers a static buffer
-        found.insert(text + "/" + inet_ntoa({cutil::sockaddr_in_addr(m)}));
+        std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
+        found.insert(text + "/" + inet_ntoa({*a.netmask}));
     }
     std::string out;
     for (auto& f : found)
@@ -53,9 +48,9 @@ protected:
     cutil::platform::fake_backend kernel;
     cutil::platform::scoped_backend use{kernel};
 
-    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw = {})
+    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw = {}, int flags = 0)
     {
-        cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .name = name, .hw = hw});
+        cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
     }
     void addr(std::uint16_t index, const char* a, const char* mask)
     {

@@ -3,19 +3,12 @@
 // the segment saw is captured on the observer's bridge.
 #include "cping/cping.hpp"
 #include "cutil/takeover.hpp"
-#include "platform/unique_fd.hpp"
-#include "support/netns.hpp"
+#include "support/arp_capture.hpp"
+#include "support/netns_fixture.hpp"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <linux/if_ether.h>
-#include <linux/if_packet.h>
-#include <net/if.h>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include <cstring>
-#include <sstream>
+#include <cstdio>
 
 using namespace cutil;
 
@@ -23,67 +16,13 @@ namespace {
 
 constexpr const char* moved = "192.0.2.100";
 
-class Segment : public testing::Test {
+class Segment : public vttest::segment_test {
 protected:
-    void SetUp() override
-    {
-        if (std::string why = vttest::netns_unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-        seg = std::make_unique<vttest::netns_segment>();
-        if (!seg->failure().empty())
-            GTEST_SKIP() << "cannot make the namespaces: " << seg->failure();
-    }
-
     // Runs library code inside a namespace; the answer is what it printed and returned.
     template <class F> std::string in(const std::string& ns, F&& fn)
     {
         return vttest::run_in_netns(ns, [&] { return std::string(fn()); });
     }
-    std::string addrs(const std::string& ns, const char* dev)
-    {
-        std::string out = seg->ip_out(ns, std::string("-4 -o addr show dev ") + dev);
-        std::string got;
-        for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
-            got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
-        return got;
-    }
-
-    std::unique_ptr<vttest::netns_segment> seg;
-};
-
-// Every ARP frame the observer's bridge receives from the moment it is made.
-class arp_capture {
-public:
-    arp_capture(const std::string& ns, const char* ifname)
-    {
-        vttest::on_netns_thread(ns, [&] {
-            sock_.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
-            sockaddr_ll at{};
-            at.sll_family = AF_PACKET;
-            at.sll_protocol = htons(ETH_P_ARP);
-            at.sll_ifindex = static_cast<int>(::if_nametoindex(ifname));
-            if (sock_ && ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
-                sock_.reset();
-        });
-    }
-    bool ok() const { return sock_.valid(); }
-    // The frames that announce `addr` (sender and target protocol address both `addr`), read
-    // until the segment has been quiet for half a second.
-    std::vector<std::string> announcements(const char* addr)
-    {
-        std::vector<std::string> out;
-        std::uint32_t a = ::inet_addr(addr);
-        char frame[1600];
-        for (pollfd p{sock_.get(), POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
-            ssize_t n = ::recv(sock_.get(), frame, sizeof frame, 0);
-            if (n >= 42 && std::memcmp(frame + 28, &a, 4) == 0 && std::memcmp(frame + 38, &a, 4) == 0)
-                out.emplace_back(frame, static_cast<std::size_t>(n));
-        }
-        return out;
-    }
-
-private:
-    unique_fd sock_;
 };
 
 std::string hex(std::string_view bytes)
@@ -101,7 +40,7 @@ std::string hex(std::string_view bytes)
 
 TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
 {
-    arp_capture wire(seg->observer(), "br0");
+    vttest::arp_capture wire(seg->observer(), "br0");
     ASSERT_TRUE(wire.ok());
     // A host route to the address, as a former owner may have left it; the takeover removes it.
     ASSERT_TRUE(seg->ip(seg->a(), std::string("route add ") + moved + "/32 via 127.0.0.1 dev lo"));

@@ -4,6 +4,7 @@
 #include "support/console.hpp"
 #include "support/scripted_kernel.hpp"
 
+#include <algorithm>
 #include <regex>
 
 using namespace cutil;
@@ -27,13 +28,29 @@ protected:
     std::pair<console, std::vector<std::string>> run(std::string_view ifname, const char* addr, int count)
     {
         kernel.writes.clear();
-        console c = console_of([&] { arpcast(ifname, addr, count); });
+        console c = console_of([&] { sent = arpcast_sent(ifname, addr, count); });
         static const std::regex fd_number(R"(\(\d+\): BIOCSETIF)");
         c.err = std::regex_replace(timeless(c.err), fd_number, "(FD): BIOCSETIF");
         c.out = timeless(c.out);
         return {c, kernel.summaries()};
     }
+    int sent = 0; // what the last run answered
 };
+
+// What arpcast_sent answers for the kernel log: the frames written whole once a device was
+// bound, -1 when none was.
+bool succeeded(const std::string& entry, std::string_view call)
+{
+    return entry.starts_with(call) && entry.find(" -> ") == std::string::npos;
+}
+
+int sent_in(const std::vector<std::string>& log)
+{
+    auto done = [&](std::string_view call) {
+        return static_cast<int>(std::count_if(log.begin(), log.end(), [&](auto& e) { return succeeded(e, call); }));
+    };
+    return done("packet bind") == 0 ? -1 : done("packet frame");
+}
 
 std::vector<std::string> opened(int first, std::vector<std::string> then)
 {
@@ -125,6 +142,7 @@ TEST_F(Arpcast, DeviceSearchVersionBindingAndWriteFailures)
         EXPECT_EQ(c.out, r.out) << r.label;
         EXPECT_EQ(c.err, r.err) << r.label;
         EXPECT_EQ(log, r.log) << r.label;
+        EXPECT_EQ(sent, sent_in(r.log)) << r.label;
         EXPECT_EQ(bpf_first_time, !r.checked) << r.label;
     }
 }

@@ -12,11 +12,11 @@ class IfList : public scripted_kernel {
 protected:
     void standard() // fxp0 with two addresses, fxp1 with none, lo0 with one
     {
-        link(1, "fxp0", hw0);
+        link(1, "fxp0", hw0, bsd::iff_up | bsd::iff_broadcast);
         addr(1, "192.0.2.10", "255.255.255.0");
         addr(1, "192.0.2.11", "255.255.255.128");
-        link(2, "fxp1", hw1);
-        link(3, "lo0");
+        link(2, "fxp1", hw1, bsd::iff_broadcast);
+        link(3, "lo0", {}, bsd::iff_up | bsd::iff_loopback);
         addr(3, "127.0.0.1", "255.0.0.0");
     }
     device_info info;
@@ -43,6 +43,13 @@ TEST_F(IfList, ExactNameFindsTheInterfaceItsAddressesAndHardwareAddress)
     EXPECT_EQ(my_ether_addr("fxp0"), "00:a0:c9:01:02:03");
     EXPECT_EQ(my_ether_addr("lo0"), "00:00:00:00:00:00"); // not the neighbour's bytes
     EXPECT_EQ(my_ether_addr("em0"), "00:00:00:00:00:00");
+
+    std::vector<interface_entry> list;
+    ASSERT_TRUE(get_interface_list(list));
+    std::string listed;
+    for (const auto& e : list)
+        listed += e.name + "/" + std::to_string(e.flags) + " ";
+    EXPECT_EQ(listed, "fxp0/3 fxp1/2 lo0/9 ");
 }
 
 TEST_F(IfList, OutOfSyncMessageAndKernelFailuresAreReported)
@@ -51,6 +58,8 @@ TEST_F(IfList, OutOfSyncMessageAndKernelFailuresAreReported)
     bsd::put_arp_entry(kernel.iflist, {.index = 1, .addr = inet_addr("192.0.2.1"), .ifname = "fxp0"});
     link(2, "fxp1", hw1);
     EXPECT_EQ(get_device_info("fxp0", info), 1);
+    std::vector<interface_entry> list;
+    stderr_of([&] { EXPECT_FALSE(get_interface_list(list)); });
     std::string err = stderr_of([&] { EXPECT_EQ(get_device_info("fxp1", info), 0); });
     EXPECT_TRUE(err.starts_with("ERR (")) << err;
     EXPECT_NE(err.find("):: get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. msglen = 164. buf:"),

@@ -14,11 +14,10 @@
 #include "cutil/takeover.hpp"
 #include "support/netns.hpp"
 #include "support/sandbox.hpp"
+#include "timing.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,36 +122,6 @@ void soak_network(long calls)
     });
 }
 
-struct run_outcome {
-    int status = -1;
-    long max_rss_kib = 0;
-};
-
-// Runs vtpasswd with the line on its standard input, its output discarded.
-run_outcome run_vtpasswd(const std::string& input)
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return {};
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[0], 0);
-        int quiet = ::open("/dev/null", O_WRONLY);
-        ::dup2(quiet, 1);
-        ::dup2(quiet, 2);
-        ::execl(VTPASSWD_BINARY, "vtpasswd", static_cast<char*>(nullptr));
-        std::_Exit(127);
-    }
-    ::close(fds[0]);
-    ssize_t ignored = ::write(fds[1], input.data(), input.size());
-    (void)ignored;
-    ::close(fds[1]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss};
-}
-
 // Runs of vtpasswd, each changing the password of one of 100 users in turn; besides the soak
 // process's own samples, the largest resident memory of a run early and late, and what the etc
 // directory holds at the end.
@@ -170,14 +139,14 @@ void soak_vtpasswd(long runs)
     }
     constexpr int users = 100;
     for (int u = 0; u < users; ++u)
-        run_vtpasswd("user" + std::to_string(u) + " pw0\n");
+        vtbench::run_with_input({VTPASSWD_BINARY}, "user" + std::to_string(u) + " pw0\n");
     sample before = take_sample();
     long failures = 0, first_rss = 0, last_rss = 0;
     auto t0 = std::chrono::steady_clock::now();
     for (long i = 0; i < runs; ++i) {
         const long round = i / users;
         const std::string request = "user" + std::to_string(i % users) + " pw" + std::to_string(round + 1) + " pw" + std::to_string(round) + "\n";
-        run_outcome r = run_vtpasswd(request);
+        vtbench::run_outcome r = vtbench::run_with_input({VTPASSWD_BINARY}, request);
         failures += r.status != 0;
         (i < users ? first_rss : last_rss) = std::max(i < users ? first_rss : last_rss, r.max_rss_kib);
     }

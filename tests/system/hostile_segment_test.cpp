@@ -6,7 +6,7 @@
 #include "cping/echo.hpp"
 #include "cutil/takeover.hpp"
 #include "platform/unique_fd.hpp"
-#include "support/netns.hpp"
+#include "support/netns_fixture.hpp"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -229,25 +229,18 @@ private:
     std::thread thread_;
 };
 
-class Hostile : public testing::Test {
+class Hostile : public vttest::segment_test {
 protected:
     void SetUp() override
     {
-        if (std::string why = vttest::netns_unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-        seg = std::make_unique<vttest::netns_segment>();
-        if (!seg->failure().empty())
-            GTEST_SKIP() << "cannot make the namespaces: " << seg->failure();
+        segment_test::SetUp();
+        if (IsSkipped())
+            return;
         forger_ns = seg->join("vz", "02:00:00:00:0a:04", "192.0.2.4/24");
         ASSERT_FALSE(forger_ns.empty());
     }
-    template <class F> std::string in(const std::string& ns, F&& fn)
-    {
-        return vttest::run_in_netns(ns, [&] { return std::string(fn()); });
-    }
     std::string observer_entry() { return seg->ip_out(seg->observer(), std::string("neigh show ") + moved); }
 
-    std::unique_ptr<vttest::netns_segment> seg;
     std::string forger_ns;
 };
 

@@ -4,7 +4,7 @@
 #include "cping/cping.hpp"
 #include "cutil/takeover.hpp"
 #include "platform/unique_fd.hpp"
-#include "support/netns.hpp"
+#include "support/netns_fixture.hpp"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -23,22 +23,8 @@ namespace {
 
 constexpr const char* moved = "192.0.2.100";
 
-class Segment : public testing::Test {
+class Segment : public vttest::segment_test {
 protected:
-    void SetUp() override
-    {
-        if (std::string why = vttest::netns_unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-        seg = std::make_unique<vttest::netns_segment>();
-        if (!seg->failure().empty())
-            GTEST_SKIP() << "cannot make the namespaces: " << seg->failure();
-    }
-
-    // Runs library code inside a namespace; the answer is what it printed and returned.
-    template <class F> std::string in(const std::string& ns, F&& fn)
-    {
-        return vttest::run_in_netns(ns, [&] { return std::string(fn()); });
-    }
     std::string addrs(const std::string& ns, const char* dev)
     {
         std::string out = seg->ip_out(ns, std::string("-4 -o addr show dev ") + dev);
@@ -47,8 +33,6 @@ protected:
             got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
         return got;
     }
-
-    std::unique_ptr<vttest::netns_segment> seg;
 };
 
 // Every ARP frame the observer's bridge receives from the moment it is made.

@@ -52,13 +52,16 @@ sample take_sample()
     return s;
 }
 
-// One figure line: what was called, how often, how long it took, and the two samples.
-std::string line(const std::string& what, long calls, double seconds, const sample& before, const sample& after)
+// One figure line: what was called, how often, how long it took, and the samples at the start,
+// half-way and at the end (memory that a leak takes grows as much in the second half as in the
+// first; the allocator's first reach does not).
+std::string line(const std::string& what, long calls, double seconds, const sample& before, const sample& half,
+                 const sample& after)
 {
     char text[256];
-    std::snprintf(text, sizeof text, "%-40s %8ld calls %8.1f s %9.1f us/call   fds %3d -> %3d   RSS %6ld -> %6ld KiB\n",
-                  what.c_str(), calls, seconds, seconds * 1e6 / static_cast<double>(calls), before.fds, after.fds,
-                  before.rss_kib, after.rss_kib);
+    std::snprintf(text, sizeof text, "%-40s %8ld calls %8.1f s %9.1f us/call   fds %3d -> %3d -> %3d   RSS %6ld -> %6ld -> %6ld KiB\n",
+                  what.c_str(), calls, seconds, seconds * 1e6 / static_cast<double>(calls), before.fds, half.fds,
+                  after.fds, before.rss_kib, half.rss_kib, after.rss_kib);
     return text;
 }
 
@@ -66,12 +69,15 @@ std::string line(const std::string& what, long calls, double seconds, const samp
 std::string soak(const std::string& what, long calls, const std::function<void()>& once)
 {
     once();
-    sample before = take_sample();
+    sample before = take_sample(), half;
     auto t0 = std::chrono::steady_clock::now();
-    for (long i = 0; i < calls; ++i)
+    for (long i = 0; i < calls; ++i) {
+        if (i == calls / 2)
+            half = take_sample();
         once();
+    }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    return line(what, calls, seconds, before, take_sample());
+    return line(what, calls, seconds, before, half, take_sample());
 }
 
 // Runs one soak in a child inside `ns`, its own console output discarded; prints its line.
@@ -140,10 +146,12 @@ void soak_vtpasswd(long runs)
     constexpr int users = 100;
     for (int u = 0; u < users; ++u)
         vtbench::run_with_input({VTPASSWD_BINARY}, "user" + std::to_string(u) + " pw0\n");
-    sample before = take_sample();
+    sample before = take_sample(), half;
     long failures = 0, first_rss = 0, last_rss = 0;
     auto t0 = std::chrono::steady_clock::now();
     for (long i = 0; i < runs; ++i) {
+        if (i == runs / 2)
+            half = take_sample();
         const long round = i / users;
         const std::string request = "user" + std::to_string(i % users) + " pw" + std::to_string(round + 1) + " pw" + std::to_string(round) + "\n";
         vtbench::run_outcome r = vtbench::run_with_input({VTPASSWD_BINARY}, request);
@@ -151,7 +159,7 @@ void soak_vtpasswd(long runs)
         (i < users ? first_rss : last_rss) = std::max(i < users ? first_rss : last_rss, r.max_rss_kib);
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::fputs(line("vtpasswd runs", runs, seconds, before, take_sample()).c_str(), stdout);
+    std::fputs(line("vtpasswd runs", runs, seconds, before, half, take_sample()).c_str(), stdout);
 
     std::string names;
     if (DIR* d = ::opendir(VT_ETC_DIR)) {

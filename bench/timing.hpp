@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,11 +43,23 @@ inline figures measure(int runs, const std::function<void()>& once)
     return summarise(std::move(ms));
 }
 
-// Runs a command to its end, output discarded; answers its exit status.
-inline int run_quiet(const std::vector<std::string>& argv)
+struct run_outcome {
+    int status = -1;        // exit status, or 128 + signal
+    double seconds = 0;
+    long max_rss_kib = 0;
+};
+
+// Runs argv with the text on its standard input and its output discarded; answers its status,
+// wall time and peak resident memory.
+inline run_outcome run_with_input(const std::vector<std::string>& argv, const std::string& input)
 {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    auto t0 = clock_type::now();
     pid_t pid = ::fork();
     if (pid == 0) {
+        ::dup2(fds[0], 0);
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::dup2(null, 2);
@@ -57,10 +70,19 @@ inline int run_quiet(const std::vector<std::string>& argv)
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
+    ::close(fds[0]);
+    ssize_t ignored = ::write(fds[1], input.data(), input.size());
+    (void)ignored;
+    ::close(fds[1]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            std::chrono::duration<double>(clock_type::now() - t0).count(), usage.ru_maxrss};
 }
+
+// Runs a command to its end, output discarded; answers its exit status.
+inline int run_quiet(const std::vector<std::string>& argv) { return run_with_input(argv, "").status; }
 
 inline std::string line(const char* what, const figures& ours, const char* peer_name, const figures& peer)
 {

@@ -3,6 +3,7 @@
 // the same private mount namespace, on the same file system, with a warm page cache; the figure
 // is the median of five runs, and vtpasswd's peak RSS at each size.
 #include "support/sandbox.hpp"
+#include "timing.hpp"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -17,44 +18,13 @@
 
 namespace {
 
-struct measure {
-    double seconds;
-    long max_rss_kib;
-};
-
 // Runs argv with the text on its standard input; answers wall time and the child's peak RSS.
-measure run(const std::vector<std::string>& args, const std::string& input)
+vtbench::run_outcome run(const std::vector<std::string>& args, const std::string& input)
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        std::perror("pipe");
-    auto t0 = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[0], 0);
-        ::close(fds[0]);
-        ::close(fds[1]);
-        int null_fd = ::open("/dev/null", O_WRONLY);
-        ::dup2(null_fd, 1);
-        ::dup2(null_fd, 2);
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    ::close(fds[0]);
-    ssize_t ignored = ::write(fds[1], input.data(), input.size());
-    (void)ignored;
-    ::close(fds[1]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    auto t1 = std::chrono::steady_clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        std::fprintf(stderr, "%s exited with status %d\n", args[0].c_str(), WEXITSTATUS(status));
-    return {std::chrono::duration<double>(t1 - t0).count(), usage.ru_maxrss};
+    vtbench::run_outcome r = vtbench::run_with_input(args, input);
+    if (r.status != 0)
+        std::fprintf(stderr, "%s exited with status %d\n", args[0].c_str(), r.status);
+    return r;
 }
 
 double median(std::vector<double> v)
@@ -95,7 +65,7 @@ int main()
         std::vector<double> vt, dd;
         long rss = 0;
         for (int i = 0; i < runs; ++i) {
-            measure m = run({VTPASSWD_BINARY}, "last pw pw\n");
+            vtbench::run_outcome m = run({VTPASSWD_BINARY}, "last pw pw\n");
             vt.push_back(m.seconds);
             rss = std::max(rss, m.max_rss_kib);
             dd.push_back(run({"dd", "if=" + users, "of=" + etc + "/dd.copy", "bs=1M", "conv=fsync"}, "").seconds);

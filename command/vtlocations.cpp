@@ -29,28 +29,34 @@ static const std::string& path_of(location_system which)
     return which == location_system::LO_NT ? nt_location : unix_location;
 }
 
-locations read_locations(location_system which)
+locations read_locations_from(in_channel& in)
 {
     locations found{nullstr, nullstr, nullstr};
+    while (std::optional<std::string> line = in.read_line()) {
+        std::vector<std::string> fields = string_split(" ", *line);
+        if (fields.size() < 2)
+            continue;
+        if (fields[0] == "MAIN")
+            found.main_dir = tessaroul(fields[1]);
+        else if (fields[0] == "BIN")
+            found.bin_dir = fields[1];
+        else if (fields[0] == "GUI")
+            found.gui_dir = fields[1];
+    }
+    return found;
+}
+
+locations read_locations(location_system which)
+{
     try {
         in_channel in = vt_open_in(path_of(which));
-        while (std::optional<std::string> line = in.read_line()) {
-            std::vector<std::string> fields = string_split(" ", *line);
-            if (fields.size() < 2)
-                continue;
-            if (fields[0] == "MAIN")
-                found.main_dir = tessaroul(fields[1]);
-            else if (fields[0] == "BIN")
-                found.bin_dir = fields[1];
-            else if (fields[0] == "GUI")
-                found.gui_dir = fields[1];
-        }
+        locations found = read_locations_from(in);
         in.close();
+        return found;
     } catch (const Vtfailure::failure&) {
         // A file that cannot be opened or read tells nothing, not even the lines already seen.
         return {nullstr, nullstr, nullstr};
     }
-    return found;
 }
 
 void write_locations(location_system which, const std::string& main_dir, const std::string& bin_dir,

@@ -1,6 +1,7 @@
 // Vtfiles: where the product is installed, recorded in "locations.dat" in the etc directory.
 #pragma once
 
+#include "command/vtstream.hpp"
 #include "command/vtstrings.hpp"
 
 #include <string>
@@ -34,6 +35,8 @@ std::string tessaroul(std::string_view directory);
 // two fields are ignored. The main directory is normalised with tessaroul. A file that cannot
 // be opened or read gives three empty texts.
 locations read_locations(location_system which);
+// The entries of an open locations file, read to its end; a read error raises Sys_error.
+locations read_locations_from(in_channel& in);
 // "MAIN main", "BIN bin", "GUI gui", as given; any failure is swallowed.
 void write_locations(location_system which, const std::string& main_dir, const std::string& bin_dir,
                      const std::string& gui_dir);

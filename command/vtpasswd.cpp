@@ -107,6 +107,9 @@ copy_outcome copy_records(Vtfiles::in_channel& in, Vtfiles::out_channel& out, co
 {
     copy_outcome outcome;
     bool found = false;
+    // The name as a record holds it: cut to its field. A name longer than the field, given
+    // again, finds the record it made (and its old password is checked) instead of adding one.
+    const std::string key(stored_name(hdr::spaceduser(user)));
     for (;;) {
         const hdr::pwd_record r = hdr::read_pwd_line(in);
         if (r.code() == hdr::code_eof) {
@@ -121,7 +124,7 @@ copy_outcome copy_records(Vtfiles::in_channel& in, Vtfiles::out_channel& out, co
             outcome.unreadable = true;
             return outcome;
         }
-        if (stored_name(r.user()) != user) {
+        if (stored_name(r.user()) != key) {
             write_unchanged(out, r);
             continue;
         }

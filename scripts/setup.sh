@@ -5,6 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="g++ cmake make pkg-config libssl-dev openssl libmnl-dev libgtest-dev libbenchmark-dev
+          clang libclang-rt-dev
           iproute2 iputils-ping fping util-linux
           dpkg-dev file lintian mandoc man-db"
 missing=""

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds and runs the whole suite twice: the normal build, then the build under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then runs every fuzz target briefly.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -11,3 +11,5 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=ON -DVT_BENCH=OF
 cmake --build build-asan -j"$(nproc)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure
+
+./scripts/fuzz.sh

@@ -1,5 +1,7 @@
 #include "platform/linux/netlink_session.hpp"
 
+#include "platform/linux/rtnl.hpp"
+
 #include <libmnl/libmnl.h>
 #include <sys/socket.h>
 
@@ -20,8 +22,10 @@ std::uint32_t port_of(int fd)
 
 // The acknowledgement of `seq` among the messages of one read: 0 when absent (read on), else
 // 1 with the kernel's answer in *error.
-int find_ack(const char* buf, int len, std::uint32_t seq, std::uint32_t port, int* error)
+int find_ack(std::span<const char> datagram, std::uint32_t seq, std::uint32_t port, int* error)
 {
+    const char* buf = datagram.data();
+    int len = static_cast<int>(whole_messages(datagram));
     for (auto* nlh = reinterpret_cast<const nlmsghdr*>(buf); mnl_nlmsg_ok(nlh, len); nlh = mnl_nlmsg_next(nlh, &len)) {
         if (nlh->nlmsg_type != NLMSG_ERROR || !mnl_nlmsg_seq_ok(nlh, seq) || !mnl_nlmsg_portid_ok(nlh, port))
             continue;
@@ -50,13 +54,11 @@ int acked_request(int fd, nlmsghdr* request)
     std::uint32_t port = port_of(fd);
     std::vector<char> buf(MNL_SOCKET_BUFFER_SIZE);
     for (;;) {
-        ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        ssize_t n = receive_from_kernel(fd, buf);
         if (n < 0)
             return errno;
         int error = 0;
-        if (find_ack(buf.data(), static_cast<int>(n), request->nlmsg_seq, port, &error))
+        if (find_ack(std::span(buf.data(), static_cast<std::size_t>(n)), request->nlmsg_seq, port, &error))
             return error;
     }
 }

@@ -36,7 +36,7 @@ int run_cb(const nlmsghdr* nlh, void* data)
     }
     // No exception may cross libmnl's C frames.
     try {
-        (*static_cast<handler*>(data))(nlh);
+        (*static_cast<const handler*>(data))(nlh);
     } catch (const std::bad_alloc&) {
         errno = ENOMEM;
         return MNL_CB_ERROR;
@@ -65,19 +65,9 @@ int send_to_kernel(int fd, const void* data, std::size_t length)
     return 0;
 }
 
-// One datagram from the kernel: its length, or -1 with errno set.
-ssize_t receive(int fd, std::vector<char>& buffer)
-{
-    for (;;) {
-        ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
-}
-
 // One NLM_F_DUMP request of `type` with the family header `header`; every answer message goes
 // to `each`.
-int dump(std::uint16_t type, const void* header, std::size_t header_len, bool strict, handler each)
+int dump(std::uint16_t type, const void* header, std::size_t header_len, bool strict, const handler& each)
 {
     cutil::unique_fd fd;
     if (int e = open_route_socket(strict, fd))
@@ -91,32 +81,41 @@ int dump(std::uint16_t type, const void* header, std::size_t header_len, bool st
     if (int e = send_to_kernel(fd.get(), nlh, nlh->nlmsg_len))
         return e;
     std::vector<char> buffer(1 << 16);
-    for (;;) {
-        ssize_t n = receive(fd.get(), buffer);
+    for (bool done = false; !done;) {
+        ssize_t n = receive_from_kernel(fd.get(), buffer);
         if (n < 0)
             return errno;
-        int r = mnl_cb_run(buffer.data(), static_cast<std::size_t>(n), 1, 0, run_cb, &each);
-        // libmnl itself answers an interrupted dump with EINTR before the callback sees it.
-        if (r == MNL_CB_ERROR)
-            return errno == EINTR ? EAGAIN : errno != 0 ? errno : EIO;
-        if (r == MNL_CB_STOP)
-            return 0;
+        if (int e = read_dump_datagram(std::span(buffer.data(), static_cast<std::size_t>(n)), each, done))
+            return e;
     }
+    return 0;
 }
 
 // A dump that the kernel reports as interrupted is taken again from the start until one comes
 // whole or the patience runs out.
 template <typename T, typename Header>
 int dump_consistent(std::vector<T>& out, std::uint16_t type, const Header& header, bool strict,
-                    const std::function<void(const nlmsghdr*, std::vector<T>&)>& each)
+                    const std::function<std::optional<T>(const nlmsghdr*)>& read)
 {
     auto deadline = std::chrono::steady_clock::now() + dump_patience;
     for (;;) {
         out.clear();
-        int e = dump(type, &header, sizeof header, strict, [&](const nlmsghdr* nlh) { each(nlh, out); });
+        int e = dump(type, &header, sizeof header, strict, [&](const nlmsghdr* nlh) {
+            if (std::optional<T> entry = read(nlh))
+                out.push_back(std::move(*entry));
+        });
         if (e != EAGAIN || std::chrono::steady_clock::now() >= deadline)
             return e;
     }
+}
+
+// The family header after the netlink header, or null when the message is too short to hold it.
+template <typename Header>
+const Header* family_header(const nlmsghdr* nlh, std::uint16_t type)
+{
+    if (nlh->nlmsg_type != type || mnl_nlmsg_get_payload_len(nlh) < sizeof(Header))
+        return nullptr;
+    return static_cast<const Header*>(mnl_nlmsg_get_payload(nlh));
 }
 
 int keep_attr(const nlattr* attr, void* data)
@@ -149,28 +148,6 @@ std::string attr_str(const nlattr* attr)
     return {p, strnlen(p, mnl_attr_get_payload_len(attr))};
 }
 
-// An IPv4 neighbour entry of an RTM_NEWNEIGH message, when it is one.
-std::optional<neighbour> read_neighbour(const nlmsghdr* nlh)
-{
-    if (nlh->nlmsg_type != RTM_NEWNEIGH)
-        return std::nullopt;
-    const auto* nd = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(nlh));
-    if (nd->ndm_family != AF_INET)
-        return std::nullopt;
-    const nlattr* tb[64]{};
-    mnl_attr_parse(nlh, sizeof *nd, keep_attr, tb);
-    if (tb[NDA_DST] == nullptr)
-        return std::nullopt;
-    neighbour n;
-    n.index = nd->ndm_ifindex;
-    n.state = nd->ndm_state;
-    n.type = nd->ndm_type;
-    n.dst = attr_u32(tb[NDA_DST]);
-    if (tb[NDA_LLADDR] != nullptr)
-        n.hw = attr_bytes(tb[NDA_LLADDR]);
-    return n;
-}
-
 // Sends one RTM_GETNEIGH for `dst` per interface of `indexes` in a single datagram, their
 // sequence numbers 1, 2, ...; answers the entries found, in the order asked.
 int get_neighbour_batch(int fd, std::uint32_t dst, std::span<const int> indexes, std::vector<neighbour>& out)
@@ -193,10 +170,10 @@ int get_neighbour_batch(int fd, std::uint32_t dst, std::span<const int> indexes,
     std::vector<std::optional<neighbour>> found(indexes.size());
     std::vector<char> buffer(8192);
     for (std::size_t answered = 0; answered < indexes.size();) {
-        ssize_t n = receive(fd, buffer);
+        ssize_t n = receive_from_kernel(fd, buffer);
         if (n < 0)
             return errno;
-        int left = static_cast<int>(n);
+        int left = static_cast<int>(whole_messages(std::span(buffer.data(), static_cast<std::size_t>(n))));
         for (auto* nlh = reinterpret_cast<const nlmsghdr*>(buffer.data()); mnl_nlmsg_ok(nlh, left);
              nlh = mnl_nlmsg_next(nlh, &left)) {
             std::size_t slot = nlh->nlmsg_seq - 1;
@@ -204,7 +181,9 @@ int get_neighbour_batch(int fd, std::uint32_t dst, std::span<const int> indexes,
                 continue;
             ++answered;
             if (nlh->nlmsg_type == NLMSG_ERROR) {
-                const auto* err = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(nlh));
+                const auto* err = family_header<nlmsgerr>(nlh, NLMSG_ERROR);
+                if (err == nullptr)
+                    return EPROTO;
                 // ENOENT: no entry there; ENODEV: the interface went away meanwhile.
                 if (err->error != -ENOENT && err->error != -ENODEV && err->error != 0)
                     return -err->error;
@@ -221,28 +200,109 @@ int get_neighbour_batch(int fd, std::uint32_t dst, std::span<const int> indexes,
 
 } // namespace
 
+std::size_t whole_messages(std::span<const char> datagram)
+{
+    std::size_t at = 0;
+    while (datagram.size() - at >= sizeof(nlmsghdr)) {
+        std::uint32_t len;
+        std::memcpy(&len, datagram.data() + at + offsetof(nlmsghdr, nlmsg_len), sizeof len);
+        if (len < sizeof(nlmsghdr) || len > datagram.size() - at)
+            break;
+        at += std::min<std::size_t>(NLMSG_ALIGN(len), datagram.size() - at);
+    }
+    return at;
+}
+
+ssize_t receive_from_kernel(int fd, std::vector<char>& buffer)
+{
+    for (;;) {
+        sockaddr_nl from{};
+        socklen_t fromlen = sizeof from;
+        ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromlen);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n >= 0 && from.nl_pid != 0)
+            continue; // another process's datagram, not the kernel's answer
+        return n;
+    }
+}
+
+int read_dump_datagram(std::span<const char> datagram, const std::function<void(const nlmsghdr*)>& each, bool& done)
+{
+    errno = 0;
+    int r = mnl_cb_run(datagram.data(), whole_messages(datagram), 1, 0, run_cb, const_cast<handler*>(&each));
+    done = r == MNL_CB_STOP;
+    if (r != MNL_CB_ERROR)
+        return 0;
+    // libmnl itself answers an interrupted dump with EINTR before the callback sees it.
+    return errno == EINTR ? EAGAIN : errno != 0 ? errno : EIO;
+}
+
+std::optional<link> read_link(const nlmsghdr* nlh)
+{
+    const auto* ifi = family_header<ifinfomsg>(nlh, RTM_NEWLINK);
+    if (ifi == nullptr)
+        return std::nullopt;
+    const nlattr* tb[64]{};
+    mnl_attr_parse(nlh, sizeof *ifi, keep_attr, tb);
+    link l;
+    l.index = ifi->ifi_index;
+    l.flags = ifi->ifi_flags;
+    l.type = ifi->ifi_type;
+    if (tb[IFLA_IFNAME] != nullptr)
+        l.name = attr_str(tb[IFLA_IFNAME]);
+    if (tb[IFLA_MTU] != nullptr)
+        l.mtu = attr_u32(tb[IFLA_MTU]);
+    if (tb[IFLA_ADDRESS] != nullptr)
+        l.hw = attr_bytes(tb[IFLA_ADDRESS]);
+    return l;
+}
+
+std::optional<address> read_address(const nlmsghdr* nlh)
+{
+    const auto* ifa = family_header<ifaddrmsg>(nlh, RTM_NEWADDR);
+    if (ifa == nullptr || ifa->ifa_family != AF_INET)
+        return std::nullopt;
+    const nlattr* tb[64]{};
+    mnl_attr_parse(nlh, sizeof *ifa, keep_attr, tb);
+    address a;
+    a.index = static_cast<int>(ifa->ifa_index);
+    a.prefixlen = ifa->ifa_prefixlen;
+    if ((a.has_local = tb[IFA_LOCAL] != nullptr))
+        a.local = attr_u32(tb[IFA_LOCAL]);
+    if ((a.has_peer = tb[IFA_ADDRESS] != nullptr))
+        a.peer = attr_u32(tb[IFA_ADDRESS]);
+    if ((a.has_brd = tb[IFA_BROADCAST] != nullptr))
+        a.brd = attr_u32(tb[IFA_BROADCAST]);
+    if (tb[IFA_LABEL] != nullptr)
+        a.label = attr_str(tb[IFA_LABEL]);
+    return a;
+}
+
+std::optional<neighbour> read_neighbour(const nlmsghdr* nlh)
+{
+    const auto* nd = family_header<ndmsg>(nlh, RTM_NEWNEIGH);
+    if (nd == nullptr || nd->ndm_family != AF_INET)
+        return std::nullopt;
+    const nlattr* tb[64]{};
+    mnl_attr_parse(nlh, sizeof *nd, keep_attr, tb);
+    if (tb[NDA_DST] == nullptr)
+        return std::nullopt;
+    neighbour n;
+    n.index = nd->ndm_ifindex;
+    n.state = nd->ndm_state;
+    n.type = nd->ndm_type;
+    n.dst = attr_u32(tb[NDA_DST]);
+    if (tb[NDA_LLADDR] != nullptr)
+        n.hw = attr_bytes(tb[NDA_LLADDR]);
+    return n;
+}
+
 int dump_links(std::vector<link>& out)
 {
     ifinfomsg header{};
     header.ifi_family = AF_UNSPEC;
-    return dump_consistent<link>(out, RTM_GETLINK, header, false, [](const nlmsghdr* nlh, auto& found) {
-        if (nlh->nlmsg_type != RTM_NEWLINK)
-            return;
-        const auto* ifi = static_cast<const ifinfomsg*>(mnl_nlmsg_get_payload(nlh));
-        const nlattr* tb[64]{};
-        mnl_attr_parse(nlh, sizeof *ifi, keep_attr, tb);
-        link l;
-        l.index = ifi->ifi_index;
-        l.flags = ifi->ifi_flags;
-        l.type = ifi->ifi_type;
-        if (tb[IFLA_IFNAME] != nullptr)
-            l.name = attr_str(tb[IFLA_IFNAME]);
-        if (tb[IFLA_MTU] != nullptr)
-            l.mtu = attr_u32(tb[IFLA_MTU]);
-        if (tb[IFLA_ADDRESS] != nullptr)
-            l.hw = attr_bytes(tb[IFLA_ADDRESS]);
-        found.push_back(std::move(l));
-    });
+    return dump_consistent<link>(out, RTM_GETLINK, header, false, read_link);
 }
 
 int dump_addresses(std::vector<address>& out, int index)
@@ -250,26 +310,9 @@ int dump_addresses(std::vector<address>& out, int index)
     ifaddrmsg header{};
     header.ifa_family = AF_INET;
     header.ifa_index = static_cast<std::uint32_t>(index);
-    return dump_consistent<address>(out, RTM_GETADDR, header, index != 0, [index](const nlmsghdr* nlh, auto& found) {
-        if (nlh->nlmsg_type != RTM_NEWADDR)
-            return;
-        const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
-        if (ifa->ifa_family != AF_INET || (index != 0 && static_cast<int>(ifa->ifa_index) != index))
-            return;
-        const nlattr* tb[64]{};
-        mnl_attr_parse(nlh, sizeof *ifa, keep_attr, tb);
-        address a;
-        a.index = static_cast<int>(ifa->ifa_index);
-        a.prefixlen = ifa->ifa_prefixlen;
-        if ((a.has_local = tb[IFA_LOCAL] != nullptr))
-            a.local = attr_u32(tb[IFA_LOCAL]);
-        if ((a.has_peer = tb[IFA_ADDRESS] != nullptr))
-            a.peer = attr_u32(tb[IFA_ADDRESS]);
-        if ((a.has_brd = tb[IFA_BROADCAST] != nullptr))
-            a.brd = attr_u32(tb[IFA_BROADCAST]);
-        if (tb[IFA_LABEL] != nullptr)
-            a.label = attr_str(tb[IFA_LABEL]);
-        found.push_back(std::move(a));
+    return dump_consistent<address>(out, RTM_GETADDR, header, index != 0, [index](const nlmsghdr* nlh) {
+        std::optional<address> a = read_address(nlh);
+        return a && (index == 0 || a->index == index) ? a : std::nullopt;
     });
 }
 
@@ -277,10 +320,7 @@ int dump_neighbours(std::vector<neighbour>& out)
 {
     ndmsg header{};
     header.ndm_family = AF_INET;
-    return dump_consistent<neighbour>(out, RTM_GETNEIGH, header, false, [](const nlmsghdr* nlh, auto& found) {
-        if (auto n = read_neighbour(nlh))
-            found.push_back(std::move(*n));
-    });
+    return dump_consistent<neighbour>(out, RTM_GETNEIGH, header, false, read_neighbour);
 }
 
 int get_neighbours(std::uint32_t dst, std::span<const int> indexes, std::vector<neighbour>& out)

@@ -1,7 +1,14 @@
 // rtnetlink dumps of links, IPv4 addresses and IPv4 neighbours, read through libmnl.
 #pragma once
 
+#include <linux/netlink.h>
+
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,6 +41,24 @@ struct neighbour {
     std::uint32_t dst = 0;     // network byte order
     std::vector<std::uint8_t> hw;
 };
+
+// The bytes that whole netlink messages take from the start of a datagram. libmnl's own test
+// lets a length above INT_MAX pass and would then walk out of the datagram.
+std::size_t whole_messages(std::span<const char> datagram);
+// One datagram sent by the kernel itself into `buffer` (one that another process sent to the
+// socket is passed over): its length, or -1 with errno set.
+ssize_t receive_from_kernel(int fd, std::vector<char>& buffer);
+
+// The messages of one datagram of a dump's answer, each handed to `each`: 0 with `done` telling
+// whether the answer ended here, or an errno value (EAGAIN: the table changed under the dump).
+int read_dump_datagram(std::span<const char> datagram, const std::function<void(const nlmsghdr*)>& each, bool& done);
+
+// One message of an answer read into its entry, when it is one: a link of RTM_NEWLINK, an IPv4
+// address of RTM_NEWADDR, an IPv4 neighbour of RTM_NEWNEIGH. A message too short for its family
+// header is none.
+std::optional<link> read_link(const nlmsghdr* nlh);
+std::optional<address> read_address(const nlmsghdr* nlh);
+std::optional<neighbour> read_neighbour(const nlmsghdr* nlh);
 
 // Each answers 0 or an errno value. A dump that the kernel reports as interrupted (the table
 // changed under it) is taken again until one comes whole, for a bounded time.

@@ -24,50 +24,6 @@ namespace {
 
 constexpr std::uint8_t IFT_OTHER = 0x1;
 
-// NET_RT_IFLIST of AF_INET: per interface RTM_IFINFO with its sockaddr_dl, then RTM_NEWADDR
-// per IPv4 address, interfaces in index order.
-int iflist_snapshot(bsd::bytes& out)
-{
-    std::vector<linux_rtnl::link> links;
-    std::vector<linux_rtnl::address> addresses;
-    if (int e = linux_rtnl::dump_links(links))
-        return e;
-    if (int e = linux_rtnl::dump_addresses(addresses))
-        return e;
-    std::sort(links.begin(), links.end(), [](auto& a, auto& b) { return a.index < b.index; });
-    std::stable_sort(addresses.begin(), addresses.end(), [](auto& a, auto& b) { return a.index < b.index; });
-    auto next = addresses.begin();
-    for (const auto& l : links) {
-        std::string name = product_ifname(l.name, host_loopback);
-        bsd::link_facts facts;
-        facts.index = static_cast<std::uint16_t>(l.index);
-        facts.flags = static_cast<int>(l.flags & 0xffff);
-        facts.type = l.type == ARPHRD_ETHER ? bsd::ift_ether : l.type == ARPHRD_LOOPBACK ? bsd::ift_loop : IFT_OTHER;
-        facts.mtu = l.mtu;
-        facts.running = (l.flags & IFF_RUNNING) != 0;
-        facts.name = name;
-        facts.hw = l.hw;
-        bsd::put_if_msg(out, facts);
-        while (next != addresses.end() && next->index < l.index)
-            ++next;
-        for (; next != addresses.end() && next->index == l.index; ++next) {
-            bsd::address_facts a;
-            a.index = facts.index;
-            a.addr = next->has_local ? next->local : next->peer;
-            a.netmask = prefix_to_mask(next->prefixlen);
-            if (next->has_brd) {
-                a.has_brd = true;
-                a.brd = next->brd;
-            } else if (next->has_local && next->has_peer && next->peer != next->local) {
-                a.has_brd = true; // the far end of a point-to-point link takes the broadcast slot
-                a.brd = next->peer;
-            }
-            bsd::put_ifa_msg(out, a);
-        }
-    }
-    return 0;
-}
-
 // An entry ARP keeps: one being resolved or resolved, and one set to need no resolution for a
 // unicast destination with its hardware address given. Entries the kernel makes without ARP
 // (multicast, broadcast, local, devices without hardware addresses) are not in the ARP table.
@@ -78,26 +34,17 @@ bool is_arp_entry(const linux_rtnl::neighbour& n)
     return true;
 }
 
-// The ARP entries among `neighbours` as RTM_GET messages, interfaces in index order and, within
-// one interface, in the kernel's order.
-void put_arp_entries(bsd::bytes& out, std::vector<linux_rtnl::neighbour>& neighbours, const std::vector<linux_rtnl::link>& links)
+// NET_RT_IFLIST of AF_INET.
+int iflist_snapshot(bsd::bytes& out)
 {
-    std::map<int, std::string> names;
-    for (const auto& l : links)
-        names[l.index] = product_ifname(l.name, host_loopback);
-    std::stable_sort(neighbours.begin(), neighbours.end(), [](auto& a, auto& b) { return a.index < b.index; });
-    out.reserve(neighbours.size() * 164); // the usual entry: header, sockaddr_inarp, 56-byte sockaddr_dl
-    for (const auto& n : neighbours) {
-        if (!is_arp_entry(n))
-            continue;
-        bsd::neighbour_facts facts;
-        facts.index = static_cast<std::uint16_t>(n.index);
-        facts.addr = n.dst;
-        facts.ifname = names[n.index];
-        facts.hw = (n.state & (NUD_INCOMPLETE | NUD_FAILED)) ? std::span<const std::uint8_t>{} : n.hw;
-        facts.permanent = (n.state & (NUD_PERMANENT | NUD_NOARP)) != 0;
-        bsd::put_arp_entry(out, facts);
-    }
+    std::vector<linux_rtnl::link> links;
+    std::vector<linux_rtnl::address> addresses;
+    if (int e = linux_rtnl::dump_links(links))
+        return e;
+    if (int e = linux_rtnl::dump_addresses(addresses))
+        return e;
+    put_iflist(out, std::move(links), std::move(addresses));
+    return 0;
 }
 
 // NET_RT_FLAGS/RTF_LLINFO of AF_INET: one RTM_GET message per IPv4 neighbour entry that ARP keeps.
@@ -109,7 +56,7 @@ int arp_snapshot(bsd::bytes& out)
         return e;
     if (int e = linux_rtnl::dump_neighbours(neighbours))
         return e;
-    put_arp_entries(out, neighbours, links);
+    put_arp_entries(out, std::move(neighbours), links);
     return 0;
 }
 
@@ -132,7 +79,7 @@ int arp_snapshot_of(std::uint32_t addr, bsd::bytes& out)
     }
     if (e != 0)
         return e;
-    put_arp_entries(out, neighbours, links);
+    put_arp_entries(out, std::move(neighbours), links);
     return 0;
 }
 
@@ -183,6 +130,62 @@ bool is_mib(std::span<const int> mib, int what, int flags)
 }
 
 } // namespace
+
+void put_iflist(bsd::bytes& out, std::vector<linux_rtnl::link> links, std::vector<linux_rtnl::address> addresses)
+{
+    std::sort(links.begin(), links.end(), [](auto& a, auto& b) { return a.index < b.index; });
+    std::stable_sort(addresses.begin(), addresses.end(), [](auto& a, auto& b) { return a.index < b.index; });
+    auto next = addresses.begin();
+    for (const auto& l : links) {
+        std::string name = product_ifname(l.name, host_loopback);
+        bsd::link_facts facts;
+        facts.index = static_cast<std::uint16_t>(l.index);
+        facts.flags = static_cast<int>(l.flags & 0xffff);
+        facts.type = l.type == ARPHRD_ETHER ? bsd::ift_ether : l.type == ARPHRD_LOOPBACK ? bsd::ift_loop : IFT_OTHER;
+        facts.mtu = l.mtu;
+        facts.running = (l.flags & IFF_RUNNING) != 0;
+        facts.name = name;
+        facts.hw = l.hw;
+        bsd::put_if_msg(out, facts);
+        while (next != addresses.end() && next->index < l.index)
+            ++next;
+        for (; next != addresses.end() && next->index == l.index; ++next) {
+            bsd::address_facts a;
+            a.index = facts.index;
+            a.addr = next->has_local ? next->local : next->peer;
+            a.netmask = prefix_to_mask(next->prefixlen);
+            if (next->has_brd) {
+                a.has_brd = true;
+                a.brd = next->brd;
+            } else if (next->has_local && next->has_peer && next->peer != next->local) {
+                a.has_brd = true; // the far end of a point-to-point link takes the broadcast slot
+                a.brd = next->peer;
+            }
+            bsd::put_ifa_msg(out, a);
+        }
+    }
+}
+
+void put_arp_entries(bsd::bytes& out, std::vector<linux_rtnl::neighbour> neighbours,
+                     const std::vector<linux_rtnl::link>& links)
+{
+    std::map<int, std::string> names;
+    for (const auto& l : links)
+        names[l.index] = product_ifname(l.name, host_loopback);
+    std::stable_sort(neighbours.begin(), neighbours.end(), [](auto& a, auto& b) { return a.index < b.index; });
+    out.reserve(neighbours.size() * 164); // the usual entry: header, sockaddr_inarp, 56-byte sockaddr_dl
+    for (const auto& n : neighbours) {
+        if (!is_arp_entry(n))
+            continue;
+        bsd::neighbour_facts facts;
+        facts.index = static_cast<std::uint16_t>(n.index);
+        facts.addr = n.dst;
+        facts.ifname = names[n.index];
+        facts.hw = (n.state & (NUD_INCOMPLETE | NUD_FAILED)) ? std::span<const std::uint8_t>{} : n.hw;
+        facts.permanent = (n.state & (NUD_PERMANENT | NUD_NOARP)) != 0;
+        bsd::put_arp_entry(out, facts);
+    }
+}
 
 int route_sysctl(std::span<const int> mib, void* buffer, std::size_t* size)
 {

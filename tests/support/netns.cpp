@@ -99,6 +99,21 @@ netns_segment::~netns_segment()
 {
     for (const auto& ns : {a_, b_, o_})
         shell("ip netns del " + ns);
+    for (const auto& ns : joined_)
+        shell("ip netns del " + ns);
+}
+
+std::string netns_segment::join(const std::string& dev, const std::string& hw, const std::string& cidr)
+{
+    std::string ns = o_ + "j" + std::to_string(joined_.size());
+    if (!shell("ip netns add " + ns))
+        return "";
+    joined_.push_back(ns);
+    std::string port = "p" + dev;
+    std::string failed = build({{ns, "link add " + dev + " address " + hw + " type veth peer name " + port + " netns " + o_},
+                                {o_, "link set " + port + " master br0"}, {ns, "addr add " + cidr + " dev " + dev},
+                                {ns, "link set lo up"}, {o_, "link set " + port + " up"}, {ns, "link set " + dev + " up"}});
+    return failed.empty() ? ns : "";
 }
 
 bool netns_segment::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vttest {
 
@@ -60,9 +61,13 @@ public:
     bool ip(const std::string& ns, const std::string& args) const;
     // What "ip -n NS ARGS" printed, or empty.
     std::string ip_out(const std::string& ns, const std::string& args) const;
+    // One more host on the segment: a namespace whose interface `dev` (MAC `hw`, address `cidr`)
+    // joins the bridge, removed with the segment. Answers its name, or empty when it failed.
+    std::string join(const std::string& dev, const std::string& hw, const std::string& cidr);
 
 private:
     std::string a_, b_, o_, failure_;
+    std::vector<std::string> joined_;
 };
 
 // Runs `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.

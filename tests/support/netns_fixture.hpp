@@ -31,7 +31,8 @@ protected:
     std::unique_ptr<netns_pair> pair;
 };
 
-// A test on its own segment of three namespaces (see netns.hpp), skipping where it cannot be made.
+// A test on its own bridged segment of three namespaces (see netns.hpp), skipping where they
+// cannot be made; library code runs inside them in forked children.
 class segment_test : public testing::Test {
 protected:
     void SetUp() override
@@ -47,6 +48,11 @@ protected:
         for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
             got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
         return got;
+    }
+    // Runs library code inside a namespace; the answer is what it returned.
+    template <class F> std::string in(const std::string& ns, F&& fn)
+    {
+        return run_in_netns(ns, [&] { return std::string(fn()); });
     }
     std::unique_ptr<netns_segment> seg;
 };

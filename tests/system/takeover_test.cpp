@@ -18,11 +18,6 @@ constexpr const char* moved = "192.0.2.100";
 
 class Segment : public vttest::segment_test {
 protected:
-    // Runs library code inside a namespace; the answer is what it printed and returned.
-    template <class F> std::string in(const std::string& ns, F&& fn)
-    {
-        return vttest::run_in_netns(ns, [&] { return std::string(fn()); });
-    }
 };
 
 std::string hex(std::string_view bytes)

@@ -124,15 +124,17 @@ TEST_F(Update, EachDuplicateRecordIsCheckedOnItsOwnAndTheLastDecides)
     EXPECT_EQ(r.err, "Bad old passwd pw for dup. Please try again.\nPassword changed for user dup.\n");
 }
 
-TEST_F(Update, NamesLongerThanTwentyNeverMatchAndAreStoredCut)
+TEST_F(Update, NamesLongerThanTwentyAreStoredCutAndFindTheirRecordAgain)
 {
     const std::string name = "abcdefghijklmnopqrstuvwxyz";
     EXPECT_EQ(run(name + " p1").status, 0);
     EXPECT_EQ(run(name + " p2 p1").status, 0);
+    run_result r = run(name + " p3 p1"); // the old password is checked, not bypassed by a new record
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Bad old passwd p1 for " + name + ". Please try again.\n");
     std::vector<std::string> after = lines();
-    ASSERT_EQ(after.size(), 2u);
+    ASSERT_EQ(after.size(), 1u);
     EXPECT_EQ(field(after[0], 0, 21), "abcdefghijklmnopqrst ");
-    EXPECT_EQ(field(after[1], 0, 21), "abcdefghijklmnopqrst ");
 }
 
 TEST_F(Update, StoredDigitsAreReadWithTheirCase)

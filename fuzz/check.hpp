@@ -1,0 +1,30 @@
+// What every fuzz target shares: a promise the code under test broke ends the run, so that
+// libFuzzer keeps the input that broke it.
+#pragma once
+
+#include <sanitizer/common_interface_defs.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace vtfuzz {
+
+inline void require(bool holds, const char* promise)
+{
+    if (holds)
+        return;
+    // The sanitizer's report channel stays open when the target's own output is closed.
+    std::fprintf(stderr, "broken promise: %s\n", promise);
+    __sanitizer_report_error_summary(promise);
+    std::abort();
+}
+
+inline std::string_view text_of(const std::uint8_t* data, std::size_t size)
+{
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+} // namespace vtfuzz

@@ -1,41 +1,53 @@
-// A test that runs on its own pair of network namespaces (see netns.hpp), skipping where they
-// cannot be made; and what the ip command shows of them.
+// A test on namespaces of its own (see netns.hpp), skipping where they cannot be made.
 #pragma once
 
+#include "support/console.hpp"
 #include "support/netns.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
 namespace vttest {
 
-class netns_test : public testing::Test {
+template <class Net> class netns_fixture : public testing::Test {
 protected:
     void SetUp() override
     {
         if (std::string why = netns_unavailable(); !why.empty())
             GTEST_SKIP() << why;
-        pair = std::make_unique<netns_pair>();
-        if (!pair->failure().empty())
-            GTEST_SKIP() << "cannot make the namespaces: " << pair->failure();
+        net = std::make_unique<Net>();
+        if (!net->failure().empty())
+            GTEST_SKIP() << "cannot make the namespaces: " << net->failure();
     }
-    std::unique_ptr<netns_pair> pair;
+    // Runs the ip commands in `ns`, in order; false (the failed one reported) when one fails.
+    bool configure(const std::string& ns, std::initializer_list<std::string> steps)
+    {
+        for (const std::string& step : steps)
+            if (!net->ip(ns, step)) {
+                ADD_FAILURE() << "ip " << step;
+                return false;
+            }
+        return true;
+    }
+    // The answer of `fn` run inside `ns`, followed by what it printed (timed lines made constant).
+    template <class F> std::string in(const std::string& ns, F&& fn)
+    {
+        return run_in_netns(ns, [&] {
+            std::string answer;
+            console c = console_of([&] { answer = as_text(fn()); });
+            return answer + (c.out + c.err == "" ? "" : " " + timeless(c.out + c.err));
+        });
+    }
+    std::unique_ptr<Net> net;
+
+private:
+    static std::string as_text(const std::string& s) { return s; }
+    static std::string as_text(int n) { return std::to_string(n); }
 };
 
-// The standard output of "ip -n NS ARGS".
-inline std::string ip_output(const std::string& ns, const std::string& args)
-{
-    std::string out;
-    if (FILE* p = ::popen(("ip -n " + ns + " " + args + " 2>&1").c_str(), "r")) {
-        char buf[512];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
+using netns_test = netns_fixture<netns_pair>;
+using segment_test = netns_fixture<netns_segment>;
 
 } // namespace vttest

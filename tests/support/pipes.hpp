@@ -1,21 +1,18 @@
 // Pipes between a test and the child it forks.
 #pragma once
 
+#include "platform/unique_fd.hpp"
+
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace vttest {
 
-// Both ends of one pipe, closed on destruction; neither end survives an exec.
+// Both ends of one pipe; neither survives an exec.
 struct pipe_ends {
-    int r = -1, w = -1;
+    cutil::unique_fd r, w;
     pipe_ends();
-    ~pipe_ends();
-    pipe_ends(const pipe_ends&) = delete;
-    pipe_ends& operator=(const pipe_ends&) = delete;
-    void close_r();
-    void close_w();
 };
 
 void write_all(int fd, const std::string& text);

@@ -46,10 +46,9 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
     std::FILE* p = ::popen(script.c_str(), "r");
     if (!p)
         throw std::runtime_error("popen");
-    std::string out;
     char buf[256];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    std::string out;
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
         out.append(buf, n);
     ::pclose(p);
     return out;
@@ -69,7 +68,5 @@ std::vector<std::string> lines_of(const std::string& content)
         lines.push_back(content.substr(i, 157));
     return lines;
 }
-
-std::string field(const std::string& line, int offset, int width) { return line.substr(offset, width); }
 
 } // namespace vttest

@@ -1,16 +1,19 @@
 // Interface discovery, ARP lookup and the echo probe against the real kernel, inside network
 // namespaces the test makes, on a veth pair with documentation addresses.
-#include "carp/carp.hpp"
 #include "cping/cping.hpp"
 #include "cutil/hwaddr.hpp"
-#include "cutil/ifconf.hpp"
+#include "cutil/iflist.hpp"
 #include "platform/backend.hpp"
+#include "platform/bytes.hpp"
 #include "support/netns_fixture.hpp"
 #include "support/pipes.hpp"
-#include "support/scripted_kernel.hpp"
+#include "support/queries.hpp"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <set>
@@ -48,46 +51,12 @@ std::string size_grow_fill(bool whole, const std::string& between, const std::st
     return e == 0 ? "filled" : e == ENOMEM ? "ENOMEM" : std::to_string(e);
 }
 
-// The library's answer to one query, "what argument...".
-std::string ask(const std::string& query)
-{
-    std::istringstream words(query);
-    std::string what, arg, more;
-    words >> what >> arg >> more;
-    device_info info;
-    std::size_t size = 0;
-    if (what == "interface")
-        return get_ethernet_interface(arg);
-    if (what == "netmask")
-        return get_netmask(arg);
-    if (what == "hw")
-        return my_ether_addr(arg);
-    if (what == "ping")
-        return std::to_string(unix_ping(arg));
-    if (what == "addresses")
-        return get_device_info(arg, info) == 0 ? "none" : vttest::decoded_addresses(info);
-    if (what == "entries") // how many entries the kernel hands out for one address
-        return std::to_string(platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? -1 : int(size / 164));
-    if (what == "fill")
-        return size_grow_fill(arg == "whole", more, query.substr(query.rfind(' ') + 1));
-    std::string hw = get_arp(arg);
-    return hw.size() == 6 ? ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
-}
-
 class NetQueries : public vttest::netns_test {
 protected:
-    // Asks each "query = answer" of `lines` in one child inside `ns`, in order.
+    // Asks each "question = answer" of `lines` in one child inside `ns`, in order.
     void expect_answers(const std::string& ns, const std::vector<std::string>& lines)
     {
-        std::string want, got = vttest::run_in_netns(ns, [&] {
-            std::string out;
-            for (const std::string& line : lines)
-                out += line.substr(0, line.find(" = ")) + " = " + ask(line.substr(0, line.find(" = "))) + "\n";
-            return out;
-        });
-        for (const std::string& line : lines)
-            want += line + "\n";
-        EXPECT_EQ(got, want);
+        EXPECT_EQ(vttest::run_in_netns(ns, [&] { return vttest::answers(lines); }), vttest::joined(lines));
     }
 };
 
@@ -114,13 +83,13 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
         // The netmask is that of the interface's first address, whatever its label.
         "netmask va = 255.255.255.0", "netmask lo0 = 255.0.0.0", "netmask lo1 = 255.255.255.240",
         "netmask lo1:1 = 255.255.255.240", "netmask lo2 = 255.255.255.192", "netmask lo2:7 = 255.255.255.192",
-        "netmask lo1p = ERROR"});
+        "netmask lo1p = ERROR [ERR (T):: could not read netmask]"});
 }
 
 TEST_F(NetQueries, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
 {
     ASSERT_TRUE(configure(net->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
-    expect_answers(net->b(), {"netmask lo = ERROR", "netmask lo:1 = ERROR", "netmask lo0 = 255.0.0.0",
+    expect_answers(net->b(), {"netmask lo = ERROR [ERR (T):: could not read netmask]", "netmask lo:1 = ERROR [ERR (T):: could not read netmask]", "netmask lo0 = 255.0.0.0",
                               "netmask lo0:1 = 255.0.0.0", "addresses lo = none", "hw lo = 00:00:00:00:00:00"});
     // A host interface that carries the product's loopback name is known by the host's.
     ASSERT_TRUE(configure(net->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
@@ -146,8 +115,14 @@ TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowThei
         "arp 203.0.113.77 = ERROR", "arp 192.0.2.50 = 02:00:00:00:0b:01", "arp 203.0.113.60 = 02:00:00:00:0b:02",
         "arp 192.0.2.51 = 02:00:00:00:0b:03", "arp 224.0.0.251 = ERROR",
         "arp 192.0.2.52 = 02:00:00:00:0d:01" /* the lower interface index first */, "entries 192.0.2.52 = 2",
-        "entries 192.0.2.99 = 0", "fill whole next 192.0.2.60 = filled", "fill whole between 192.0.2.61 = ENOMEM",
-        "fill whole thread 192.0.2.62 = ENOMEM", "fill one next 192.0.2.53 = filled", "fill one between 192.0.2.54 = ENOMEM"});
+        "entries 192.0.2.99 = 0"});
+    EXPECT_EQ(vttest::run_in_netns(net->a(), [] {
+        std::string out;
+        for (auto [whole, between, grown] : {std::tuple{true, "next", "192.0.2.60"}, {true, "between", "192.0.2.61"},
+                                             {true, "thread", "192.0.2.62"}, {false, "next", "192.0.2.53"}, {false, "between", "192.0.2.54"}})
+            out += size_grow_fill(whole, between, grown) + " ";
+        return out;
+    }), "filled ENOMEM ENOMEM filled ENOMEM ");
 }
 
 namespace {
@@ -191,7 +166,7 @@ TEST_F(NetQueries, ProbeIgnoresRepliesOfOtherIdentifiersAndOlderSequences)
         });
         pollfd pfd{ready.r.get(), POLLIN, 0};
         ASSERT_EQ(::poll(&pfd, 1, 5000), 1) << responder.get();
-        EXPECT_EQ(vttest::run_in_netns(net->a(), [] { return ask("ping 192.0.2.2"); }), answer) << ident_change << seq_change;
+        EXPECT_EQ(vttest::run_in_netns(net->a(), [] { return vttest::ask("ping 192.0.2.2"); }), answer) << ident_change << seq_change;
         EXPECT_EQ(responder.get(), "sent");
     }
 }

@@ -107,7 +107,7 @@ TEST_F(Takeover, EachStepAsksTheKernelInItsOrder)
     };
     for (const auto& [step, want] : rows) {
         std::string answer;
-        std::string t = trace([&] { answer = step(); });
+        std::string t = trace([&] { errno = 0, answer = step(); });
         EXPECT_EQ(answer + " " + t, want);
     }
     EXPECT_EQ(drain(), "192.0.2.11 192.0.2.11 192.0.2.50 203.0.113.9 192.0.2.50 ");

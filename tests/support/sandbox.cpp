@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -178,6 +179,24 @@ mode_t file_mode(const std::string& path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+std::string tree(const std::string& dir, const std::function<std::string(const std::string&)>& content)
+{
+    std::set<std::string> entries;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        const fs::file_status st = e.symlink_status();
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%o", file_mode(e.path()));
+        const std::string text = fs::is_regular_file(st) ? content(read_file(e.path())) : "";
+        entries.insert(e.path().lexically_relative(dir).string() + " "
+                       + (fs::is_symlink(st) ? "link" : fs::is_directory(st) ? "dir" : fs::is_fifo(st) ? std::string("fifo ") + mode
+                          : fs::is_character_file(st) ? std::string("device ") + mode : mode + (text.empty() ? "" : " " + text)));
+    }
+    std::string out;
+    for (const std::string& entry : entries)
+        out += (out.empty() ? "" : "; ") + entry;
+    return out;
 }
 
 int wait_status(pid_t pid)

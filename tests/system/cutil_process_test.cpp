@@ -1,20 +1,27 @@
-// Process-wide preparations of the service, each in a forked child.
+// Process-wide preparations of the service, each in a forked child: the redirected streams, the
+// daemon's session, the priority, and what reaches the syslog socket (a test-owned /dev/log).
 #include "cutil/process.hpp"
+#include "cutil/syslog.hpp"
 #include "platform/unique_fd.hpp"
 #include "support/sandbox.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <syslog.h>
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -40,25 +47,6 @@ std::set<int> open_descriptors()
     for (const auto& e : fs::directory_iterator("/proc/self/fd"))
         fds.insert(std::stoi(e.path().filename()));
     return fds;
-}
-
-// Every file below `root` in name order: "path kind mode content", newlines shown as "|".
-std::string tree(const std::string& root)
-{
-    std::set<std::string> lines;
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-        const fs::file_status st = e.symlink_status();
-        char mode[8];
-        std::snprintf(mode, sizeof mode, " %o", file_mode(e.path()));
-        std::string line = e.path().lexically_relative(root).string();
-        line += fs::is_symlink(st) ? " link" : fs::is_directory(st) ? " dir" : fs::is_fifo(st) ? std::string(" fifo") + mode
-                : fs::is_character_file(st) ? std::string(" device") + mode : mode + std::string(" ") + read_file(e.path());
-        lines.insert(std::regex_replace(line, std::regex("\n"), "|"));
-    }
-    std::string out;
-    for (const std::string& line : lines)
-        out += line + "; ";
-    return out;
 }
 
 // What stands at vtstdout or vtstderr before the run.
@@ -128,7 +116,33 @@ void check(const redirect_case& c)
         char buf[64] = {};
         EXPECT_EQ(std::string(buf, std::max<ssize_t>(0, ::read(reader.get(), buf, sizeof buf))), c.out == placed::read_fifo ? "out\n" : "err\n");
     }
-    EXPECT_EQ(std::regex_replace(tree(box.root()), std::regex(box.root()), "~"), c.tree);
+    EXPECT_EQ(tree(box.root(), [](const std::string& text) { return std::regex_replace(text, std::regex("\n"), "|"); }), c.tree);
+}
+
+// In the child: a fresh /dev holding only our datagram socket as /dev/log. Answers why not.
+std::string own_dev_log(cutil::unique_fd& sock)
+{
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("vtlogtest", "/dev", "tmpfs", 0, "mode=0755") != 0)
+        return std::string("private /dev: ") + std::strerror(errno);
+    sock.reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{AF_UNIX, "/dev/log"};
+    if (!sock || ::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        return std::string("bind /dev/log: ") + std::strerror(errno);
+    ::closelog(); // whatever connection the process had goes to the host's logger
+    return {};
+}
+
+// The <PRI> of the next datagram, or -1 when none came or it does not end in the text.
+int next_priority(const cutil::unique_fd& sock, const std::string& text)
+{
+    pollfd p{sock.get(), POLLIN, 0};
+    char buf[2048];
+    const ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(sock.get(), buf, sizeof buf, 0) : -1;
+    const std::string d = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    if (d.size() < 3 || d[0] != '<' || d.size() < text.size() || d.compare(d.size() - text.size(), text.size(), text) != 0)
+        return -1;
+    return std::atoi(d.c_str() + 1);
 }
 
 bool as_nobody() { return ::setgid(nobody) == 0 && ::setuid(nobody) == 0; }
@@ -149,36 +163,36 @@ protected:
 TEST_F(RedirectOutput, BothStreamsEndInTheirFilesWhateverStoodThereOrWasClosed)
 {
     using enum placed;
-    const std::string files = "out/vtstderr 600 err|; out/vtstdout 600 out|; ";
-    const std::string base = "kept 644 kept|; null device 666; out dir; ", both = base + files;
-    const std::string moved = "0 kept|1 ~/out/vtstdout|2 ~/out/vtstderr|new|~/out 77";
+    const std::string base = "kept 644 kept|; null device 666; out dir; out/", both = base + "vtstderr 600 err|; out/vtstdout 600 out|";
+    const auto moved = [](const char* out, const char* err) {
+        return std::string("0 kept|1 ") + out + "|2 " + err + "|new|~/out 77";
+    };
+    const std::string files = moved("~/out/vtstdout", "~/out/vtstderr");
     std::vector<redirect_case> cases;
     for (int closed = 0; closed < 8; ++closed)
-        cases.push_back({"closed descriptors", nothing, nothing, closed, {}, 0, moved, both});
-    const auto umask0 = [] { ::umask(0); return true; };
+        cases.push_back({"closed descriptors", nothing, nothing, closed, {}, 0, files, both});
     cases.insert(cases.end(), {
-        {"longer file truncated, owner only", longer_file, longer_file, 0, umask0, 0, moved, both},
+        {"longer file truncated, owner only", longer_file, longer_file, 0, [] { ::umask(0); return true; }, 0, files, both},
         // A directory that cannot be entered leaves the files in the current one.
         {"missing directory", nothing, nothing, 0, {}, 0, "0 kept|1 ~/vtstdout|2 ~/vtstderr|new|~ 77",
-         "kept 644 kept|; null device 666; out dir; vtstderr 600 err|; vtstdout 600 out|; ", "missing"},
-        {"vtstdout is a directory", directory, nothing, 0, {}, 5, "", base + "out/vtstderr 600 ; out/vtstdout dir; "},
-        {"vtstderr is a directory", nothing, directory, 0, {}, 6, "", base + "out/vtstderr dir; out/vtstdout 600 ; "},
-        {"unwritable directory", nothing, nothing, 0, [] { return ::chmod("out", 0755) == 0 && as_nobody(); }, 5, "", base},
+         "kept 644 kept|; null device 666; out dir; vtstderr 600 err|; vtstdout 600 out|", "missing"},
+        {"vtstdout is a directory", directory, nothing, 0, {}, 5, "", base + "vtstderr 600; out/vtstdout dir"},
+        {"vtstderr is a directory", nothing, directory, 0, {}, 6, "", base + "vtstderr dir; out/vtstdout 600"},
+        {"unwritable directory", nothing, nothing, 0, [] { return ::chmod("out", 0755) == 0 && as_nobody(); }, 5, "",
+         "kept 644 kept|; null device 666; out dir"},
         // A link or a FIFO is written through, without truncation, change of mode or wait.
-        {"vtstdout links to /dev/null", null_link, nothing, 0, {}, 0, "0 kept|1 /dev/null|2 ~/out/vtstderr|new|~/out 77",
-         base + "out/vtstderr 600 err|; out/vtstdout link; "},
-        {"vtstderr links to /dev/null", nothing, null_link, 0, {}, 0, "0 kept|1 ~/out/vtstdout|2 /dev/null|new|~/out 77",
-         base + "out/vtstderr link; out/vtstdout 600 out|; "},
-        {"vtstdout links to a file", file_link, nothing, 0, {}, 0, "0 kept|1 ~/kept|2 ~/out/vtstderr|new|~/out 77",
-         "kept 644 kept|out|; null device 666; out dir; out/vtstderr 600 err|; out/vtstdout link; "},
-        {"vtstderr links to a file", nothing, file_link, 0, {}, 0, "0 kept|1 ~/out/vtstdout|2 ~/kept|new|~/out 77",
-         "kept 644 kept|err|; null device 666; out dir; out/vtstderr link; out/vtstdout 600 out|; "},
-        {"vtstdout a FIFO nobody reads", fifo, nothing, 0, {}, 5, "", base + "out/vtstderr 600 ; out/vtstdout fifo 644; "},
-        {"vtstderr a FIFO nobody reads", nothing, fifo, 0, {}, 6, "", base + "out/vtstderr fifo 644; out/vtstdout 600 ; "},
-        {"vtstdout a FIFO read", read_fifo, nothing, 0, {}, 0, "0 kept|1 ~/out/vtstdout|2 ~/out/vtstderr|new|~/out 77",
-         base + "out/vtstderr 600 err|; out/vtstdout fifo 644; "},
-        {"vtstderr a FIFO read", nothing, read_fifo, 0, {}, 0, "0 kept|1 ~/out/vtstdout|2 ~/out/vtstderr|new|~/out 77",
-         base + "out/vtstderr fifo 644; out/vtstdout 600 out|; "},
+        {"vtstdout links to /dev/null", null_link, nothing, 0, {}, 0, moved("/dev/null", "~/out/vtstderr"),
+         base + "vtstderr 600 err|; out/vtstdout link"},
+        {"vtstderr links to /dev/null", nothing, null_link, 0, {}, 0, moved("~/out/vtstdout", "/dev/null"),
+         base + "vtstderr link; out/vtstdout 600 out|"},
+        {"vtstdout links to a file", file_link, nothing, 0, {}, 0, moved("~/kept", "~/out/vtstderr"),
+         "kept 644 kept|out|; null device 666; out dir; out/vtstderr 600 err|; out/vtstdout link"},
+        {"vtstderr links to a file", nothing, file_link, 0, {}, 0, moved("~/out/vtstdout", "~/kept"),
+         "kept 644 kept|err|; null device 666; out dir; out/vtstderr link; out/vtstdout 600 out|"},
+        {"vtstdout a FIFO nobody reads", fifo, nothing, 0, {}, 5, "", base + "vtstderr 600; out/vtstdout fifo 644"},
+        {"vtstderr a FIFO nobody reads", nothing, fifo, 0, {}, 6, "", base + "vtstderr fifo 644; out/vtstdout 600"},
+        {"vtstdout a FIFO read", read_fifo, nothing, 0, {}, 0, files, base + "vtstderr 600 err|; out/vtstdout fifo 644"},
+        {"vtstderr a FIFO read", nothing, read_fifo, 0, {}, 0, files, base + "vtstderr fifo 644; out/vtstdout 600 out|"},
     });
     for (const redirect_case& c : cases)
         check(c);
@@ -220,4 +234,36 @@ TEST(RaisePriority, AnOrdinaryUserIsRefusedWithThePerrorLineAndRootGetsTheHighes
         return answer + " " + std::to_string(::getpriority(PRIO_PROCESS, 0));
     });
     EXPECT_EQ(raised.answer + "|" + raised.err, "SUCCESS -20|");
+}
+
+TEST(Syslog, LevelNumbersReachTheLoggerAtTheirPriorityAndStrayOnesStayInTheTable)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a private /dev/log needs root for its mount namespace";
+    // The bounds of each table entry, then levels beyond the table up to the extremes.
+    const std::vector<long> levels = {101, 150, 200, 299, 300, 399, 400, 450, 499, 100, LONG_MIN, 500, LONG_MAX};
+    auto r = vttest::run_in_child([&] {
+        cutil::unique_fd sock;
+        if (std::string why = own_dev_log(sock); !why.empty())
+            return why;
+        std::string seen;
+        for (long level : levels) {
+            const std::string text = "level " + std::to_string(level) + " at 100% %s";
+            cutil::vtsyslog(level, text);
+            const int pri = next_priority(sock, text);
+            seen += std::to_string(level) + ":" + std::to_string(pri < 0 ? pri : LOG_PRI(pri)) + "\n";
+        }
+        // Once redirect_output has run (its files go to the private /dev), messages carry the
+        // product's identity and facility.
+        cutil::redirect_output("/dev");
+        cutil::vtsyslog(300, "after redirect");
+        return seen + std::to_string(next_priority(sock, " vanto[" + std::to_string(::getpid()) + "]: after redirect"));
+    });
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string expected;
+    for (long level : levels) {
+        int pri = level >= 400 ? LOG_ERR : level >= 300 ? LOG_WARNING : LOG_DEBUG;
+        expected += std::to_string(level) + ":" + std::to_string(pri) + "\n";
+    }
+    EXPECT_EQ(r.answer, expected + std::to_string(LOG_DAEMON | LOG_WARNING));
 }

@@ -29,46 +29,29 @@ const std::string users_path = VT_ETC_DIR "/vanto_users.dat";
 const std::string check_dir = ". Please check that the directory exists with the appropriate permissions set.\n";
 const std::string unopened = "Could not open password file " + users_path + check_dir;
 
-std::string octal(mode_t mode)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%o", mode);
-    return text;
-}
-
 // The lines of a file: each record as the user name it stores, with "*" when it is none of the
 // lines the directory held before the runs; a short tail as "~" and its length.
 std::string layout(const std::string& content, const std::set<std::string>& before)
 {
     std::string out;
     for (const std::string& line : lines_of(content))
-        out += " " + (line.size() < 157 ? "~" + std::to_string(line.size())
-                                        : line.substr(0, line.find(' ')) + (before.count(line) ? "" : "*"));
+        out += (out.empty() ? "" : " ") + (line.size() < 157 ? "~" + std::to_string(line.size())
+                                                             : line.substr(0, line.find(' ')) + (before.count(line) ? "" : "*"));
     return out;
 }
 
-// The modes of the etc directory and its parent, then each entry of the etc directory with the
-// user file and its backup called "users" and "backup": "700 700: backup 600 a b; users 600 a b*".
+// The modes of the etc directory and its parent, then its entries with the user file and its
+// backup called "users" and "backup": "700 700: backup 600 a b; users 600 a b*".
 std::string listing(const sandbox& box, const std::set<std::string>& before)
 {
     if (!fs::is_directory(box.etc_dir()))
         return "no etc";
-    std::map<std::string, std::string> entries;
-    for (const auto& e : fs::directory_iterator(box.etc_dir())) {
-        std::string name = e.path().filename();
-        for (const auto& [full, shown] : {std::pair{"old_vanto_users.dat", "backup"}, {"vanto_users.dat", "users"}})
-            if (name.starts_with(full))
-                name = shown + name.substr(std::strlen(full));
-        const fs::file_status st = e.symlink_status();
-        entries[name] = name + (fs::is_symlink(st) ? " link" : fs::is_directory(st) ? " dir" : fs::is_fifo(st) ? " fifo" : "");
-        if (fs::is_regular_file(st))
-            entries[name] += " " + octal(file_mode(e.path())) + layout(read_file(e.path()), before);
-        else if (!fs::is_symlink(st) && !fs::is_directory(st) && !fs::is_fifo(st))
-            entries[name] += " other";
-    }
-    std::string out = octal(file_mode(box.etc_dir() + "/..")) + " " + octal(file_mode(box.etc_dir())) + ":";
-    for (const auto& [name, entry] : entries)
-        out += (out.ends_with(":") ? " " : "; ") + entry;
+    char modes[16];
+    std::snprintf(modes, sizeof modes, "%o %o: ", file_mode(box.etc_dir() + "/.."), file_mode(box.etc_dir()));
+    std::string out = modes + tree(box.etc_dir(), [&](const std::string& content) { return layout(content, before); });
+    for (const auto& [full, shown] : {std::pair{"old_vanto_users.dat", "backup"}, {"vanto_users.dat", "users"}})
+        for (std::size_t at; (at = out.find(full)) != std::string::npos;)
+            out.replace(at, std::strlen(full), shown);
     return out;
 }
 

@@ -12,15 +12,16 @@ namespace vttest {
 
 child_run run_in_child(const std::function<std::string()>& fn)
 {
-    pipe_ends out, err, answer;
+    captured out, err;
+    pipe_ends answer;
     std::fflush(nullptr);
     child_run r;
     r.pid = ::fork();
     if (r.pid < 0)
         throw std::runtime_error("fork");
     if (r.pid == 0) {
-        ::dup2(out.w.get(), 1);
-        ::dup2(err.w.get(), 2);
+        ::dup2(out.fd.get(), 1);
+        ::dup2(err.fd.get(), 2);
         std::string result;
         try {
             result = fn();
@@ -31,9 +32,11 @@ child_run run_in_child(const std::function<std::string()>& fn)
         std::fflush(nullptr);
         std::_Exit(0);
     }
-    out.w.reset(), err.w.reset(), answer.w.reset();
-    drain({{out.r.get(), &r.out}, {err.r.get(), &r.err}, {answer.r.get(), &r.answer}});
+    // The answer's end is where the child and whatever it left running have all ended.
+    answer.w.reset();
+    r.answer = read_to_end(answer.r.get());
     r.status = wait_status(r.pid);
+    r.out = out.text(), r.err = err.text();
     return r;
 }
 

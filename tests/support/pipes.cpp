@@ -1,7 +1,7 @@
 #include "support/pipes.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -17,6 +17,21 @@ pipe_ends::pipe_ends()
     w.reset(fds[1]);
 }
 
+captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
+{
+    if (!fd)
+        throw std::runtime_error("memfd_create");
+}
+
+std::string captured::text() const
+{
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::pread(fd.get(), buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;)
+        out.append(buf, static_cast<std::size_t>(n));
+    return out;
+}
+
 void write_all(int fd, const std::string& text)
 {
     for (std::size_t done = 0; done < text.size();) {
@@ -28,28 +43,16 @@ void write_all(int fd, const std::string& text)
     }
 }
 
-void drain(std::vector<std::pair<int, std::string*>> sources)
+std::string read_to_end(int fd)
 {
-    std::vector<pollfd> fds;
-    for (auto& s : sources)
-        fds.push_back({s.first, POLLIN, 0});
-    for (std::size_t open = fds.size(); open > 0;) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno != EINTR)
-                return;
-            continue;
-        }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buf[4096];
-            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0)
-                sources[i].second->append(buf, static_cast<std::size_t>(n));
-            else if (n == 0 || errno != EINTR)
-                fds[i].fd = -1, --open;
-        }
-    }
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;)
+        if (n > 0)
+            out.append(buf, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
+            break;
+    return out;
 }
 
 } // namespace vttest

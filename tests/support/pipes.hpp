@@ -1,11 +1,9 @@
-// Pipes between a test and the child it forks.
+// What passes between a test and the child it forks: pipes, and output kept in memory files.
 #pragma once
 
 #include "platform/unique_fd.hpp"
 
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace vttest {
 
@@ -15,8 +13,16 @@ struct pipe_ends {
     pipe_ends();
 };
 
+// A file in memory that a child writes (its descriptor duplicated onto an output) and the parent
+// reads once the child has ended.
+struct captured {
+    cutil::unique_fd fd;
+    captured();
+    std::string text() const;
+};
+
 void write_all(int fd, const std::string& text);
-// Reads every pipe to its end without letting one of them fill up.
-void drain(std::vector<std::pair<int, std::string*>> sources);
+// What comes through `fd` until every writer has closed it.
+std::string read_to_end(int fd);
 
 } // namespace vttest

@@ -119,15 +119,15 @@ void sandbox::make_etc() const
 run_result sandbox::run(const std::string& input, const environment& env, const char* argv0,
                         const child_setup& setup) const
 {
-    pipe_ends in, out, err;
-    pid_t pid = spawn(root_, in.r.get(), out.w.get(), err.w.get(), env, argv0, setup);
-    in.r.reset(), out.w.reset(), err.w.reset();
-    // Small inputs fit the pipe; the command reads one line and never blocks on output here.
-    write_all(in.w.get(), input);
+    pipe_ends in;
+    captured out, err;
+    pid_t pid = spawn(root_, in.r.get(), out.fd.get(), err.fd.get(), env, argv0, setup);
+    in.r.reset();
+    write_all(in.w.get(), input); // small inputs fit the pipe
     in.w.reset();
     run_result r;
-    drain({{out.r.get(), &r.out}, {err.r.get(), &r.err}});
     r.status = wait_status(pid);
+    r.out = out.text(), r.err = err.text();
     return r;
 }
 

@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 
 #include <cstring>
 #include <filesystem>
@@ -109,9 +110,11 @@ void check(const run_case& c)
     if (c.prepare)
         c.prepare(box);
     std::set<std::string> before;
-    for (const std::string& f : {box.users(), box.backup(), box.backup() + ".1"})
-        for (const std::string& line : lines_of(read_file(f)))
+    tree(box.root(), [&](const std::string& content) {
+        for (const std::string& line : lines_of(content))
             before.insert(line);
+        return "";
+    });
     std::string statuses, err;
     for (const std::string& input : c.inputs) {
         run_result r = box.run(input, c.env, "vtpasswd", c.setup);
@@ -225,10 +228,38 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
          {"d pw\n"}, "0", changed("d"), "700 700: backup 600; backup.1 600 alice bob; backup.2 600 c; users 600 d*"},
         {"empty orphaned backup", {}, "", {}, {"d pw\n"}, "0", changed("d"), "700 700: backup 600; users 600 d*"},
         // A sync the disk refuses is a failure: the new record was composed, but nothing changed.
-        {"sync refused", ab, {}, {}, {"c pw\n"}, "1", changed("c") + unopened, "700 700: backup 600 alice bob; users 600 alice bob", {}, refuse_fsync},
+        {"sync refused", ab, {}, {}, {"c pw\n"}, "1", changed("c") + unopened, "700 700: backup 600 alice bob; users 600 alice bob",
+         {}, refuse_fsync},
     };
     for (const run_case& c : cases)
         check(c);
+}
+
+TEST_F(Vtpasswd, AUserFileThatIsNoRegularFileIsRefusedUntouchedWithoutWaiting)
+{
+    // A FIFO nobody writes would hold the run, and the directory lock with it, for ever.
+    const auto stands = [](std::function<int(const std::string&)> make) {
+        return [=](const sandbox& b) { ASSERT_EQ(make(b.users()), 0); };
+    };
+    std::vector<run_case> cases = {
+        {"FIFO", {}, "", stands([](const std::string& p) { return ::mkfifo(p.c_str(), 0600); })},
+        {"directory", {}, "", stands([](const std::string& p) { return ::mkdir(p.c_str(), 0700); })},
+        {"link to a FIFO", {}, "", stands([](const std::string& p) {
+             return ::mkfifo((p + ".fifo").c_str(), 0600) | ::symlink((p + ".fifo").c_str(), p.c_str());
+         })},
+    };
+    if (::geteuid() == 0)
+        cases.push_back({"device", {}, "", stands([](const std::string& p) { return ::mknod(p.c_str(), S_IFCHR | 0600, ::makedev(1, 3)); })});
+    const char* after[] = {"users fifo 600", "users dir", "users link; users.fifo fifo 600", "users device 600"};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        cases[i].backup = filler_record("kept", 1);
+        cases[i].inputs = {"u p\n"};
+        cases[i].statuses = "1";
+        cases[i].err = unopened;
+        cases[i].after = std::string("700 700: backup 600 kept; ") + after[i];
+        cases[i].setup = [] { ::alarm(20); };
+        check(cases[i]);
+    }
 }
 
 TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)

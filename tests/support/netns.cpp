@@ -2,6 +2,7 @@
 
 #include "platform/unique_fd.hpp"
 #include "support/child.hpp"
+#include "support/pipes.hpp"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -76,14 +77,7 @@ bool netns_set::ip(const std::string& ns, const std::string& args) const { retur
 
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
 {
-    std::string out;
-    if (FILE* p = ::popen(("ip -n " + ns + " " + args + " 2>/dev/null").c_str(), "r")) {
-        char buf[512];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
+    return output_of("ip -n " + ns + " " + args + " 2>/dev/null");
 }
 
 bool netns_set::batch(const std::string& ns, const std::string& commands) const

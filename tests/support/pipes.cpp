@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <stdexcept>
 
 namespace vttest {
@@ -52,6 +53,16 @@ std::string read_to_end(int fd)
             out.append(buf, static_cast<std::size_t>(n));
         else if (errno != EINTR)
             break;
+    return out;
+}
+
+std::string output_of(const std::string& command)
+{
+    std::FILE* p = ::popen(command.c_str(), "r");
+    if (!p)
+        return "";
+    std::string out = read_to_end(::fileno(p));
+    ::pclose(p);
     return out;
 }
 

@@ -24,5 +24,7 @@ struct captured {
 void write_all(int fd, const std::string& text);
 // What comes through `fd` until every writer has closed it.
 std::string read_to_end(int fd);
+// What a shell command printed on its standard output.
+std::string output_of(const std::string& command);
 
 } // namespace vttest

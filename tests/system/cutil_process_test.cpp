@@ -3,7 +3,7 @@
 #include "cutil/process.hpp"
 #include "cutil/syslog.hpp"
 #include "platform/unique_fd.hpp"
-#include "support/sandbox.hpp"
+#include "support/sandbox_fixture.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -147,14 +147,13 @@ int next_priority(const cutil::unique_fd& sock, const std::string& text)
 
 bool as_nobody() { return ::setgid(nobody) == 0 && ::setuid(nobody) == 0; }
 
-class RedirectOutput : public testing::Test {
+class RedirectOutput : public sandbox_test {
 protected:
     void SetUp() override
     {
-        if (std::string why = sandbox_unavailable(); !why.empty())
-            GTEST_SKIP() << why;
         if (::geteuid() != 0)
             GTEST_SKIP() << "a device node of the test's own needs root";
+        sandbox_test::SetUp();
     }
 };
 

@@ -1,7 +1,7 @@
 // The locations file in the compiled-in etc directory, read and written inside a sandbox that
 // stands in for the host's directories.
 #include "command/vtlocations.hpp"
-#include "support/sandbox.hpp"
+#include "support/sandbox_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,16 +18,7 @@ std::string read_back(location_system which)
     return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
 }
 
-class LocationsFile : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (std::string why = vttest::sandbox_unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-        box.make_etc();
-    }
-    vttest::sandbox box;
-};
+using LocationsFile = vttest::sandbox_test;
 
 } // namespace
 

@@ -1,7 +1,7 @@
 // Overlapping runs and runs killed at any instant lose nothing, whether the backup is a second
 // link to the user file or, where the kernel refuses that link, a copy.
 #include "support/records.hpp"
-#include "support/sandbox.hpp"
+#include "support/sandbox_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,16 +17,7 @@ using namespace vttest;
 
 namespace {
 
-class Safety : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (std::string why = sandbox_unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-        box.make_etc();
-    }
-    sandbox box;
-};
+using Safety = sandbox_test;
 
 std::string users_file_of(int count)
 {

@@ -3,7 +3,7 @@
 #include "platform/unique_fd.hpp"
 #include "support/console.hpp"
 #include "support/records.hpp"
-#include "support/sandbox.hpp"
+#include "support/sandbox_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -127,14 +127,7 @@ void check(const run_case& c)
     EXPECT_EQ(listing(box, before), c.after);
 }
 
-class Vtpasswd : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (std::string why = sandbox_unavailable(); !why.empty())
-            GTEST_SKIP() << why;
-    }
-};
+using Vtpasswd = sandbox_test;
 
 std::string changed(const std::string& user) { return "Password changed for user " + user + ".\n"; }
 std::string bad_old(const std::string& pw, const std::string& user)
@@ -156,8 +149,6 @@ const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5";
 TEST_F(Vtpasswd, FirstRunCreatesOneRecordWhoseDigestsAnIndependentToolConfirms)
 {
     check({"first", {}, {}, {}, {"admin s3cret\n"}, "0", changed("admin"), "700 700: backup 600; users 600 admin*"});
-    sandbox box;
-    box.make_etc();
     ASSERT_EQ(box.run("admin s3cret\n").status, 0);
     const std::string content = read_file(box.users());
     ASSERT_EQ(content.size(), 157u);
@@ -306,7 +297,6 @@ TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
     };
     for (const run_case& c : cases)
         check(c);
-    sandbox box;
     EXPECT_EQ(box.run("\n", {}, "/opt/bin/vtpasswd").err, "Usage: /opt/bin/vtpasswd user passwd [oldpasswd]\n");
 }
 
@@ -334,7 +324,6 @@ TEST_F(Vtpasswd, ALineThatCannotBeReadIsAnUncaughtFailureNamingWhy)
 {
     for (const auto& [setup, name] : {std::pair<child_setup, std::string>{{}, "End_of_file"},
                                       {endless_line_in_little_memory, "Out_of_memory"}}) {
-        sandbox box;
         run_result r = box.run("", {}, "vtpasswd", setup);
         EXPECT_EQ(r.status, 2) << name;
         // The sanitizer may have said beforehand that it refused the memory.

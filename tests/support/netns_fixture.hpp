@@ -31,8 +31,13 @@ protected:
             }
         return true;
     }
-    // The answer of `fn` run inside `ns`, followed by what it printed (timed lines made constant).
+    // What `fn` answered inside `ns`, as text.
     template <class F> std::string in(const std::string& ns, F&& fn)
+    {
+        return run_in_netns(ns, [&] { return as_text(fn()); });
+    }
+    // The same, followed by what it printed (timed lines made constant).
+    template <class F> std::string said_in(const std::string& ns, F&& fn)
     {
         return run_in_netns(ns, [&] {
             std::string answer;
@@ -47,7 +52,14 @@ private:
     static std::string as_text(int n) { return std::to_string(n); }
 };
 
-using netns_test = netns_fixture<netns_pair>;
-using segment_test = netns_fixture<netns_segment>;
+class netns_test : public netns_fixture<netns_pair> {
+protected:
+    std::unique_ptr<netns_pair>& pair = net;
+};
+
+class segment_test : public netns_fixture<netns_segment> {
+protected:
+    std::unique_ptr<netns_segment>& seg = net;
+};
 
 } // namespace vttest

@@ -64,7 +64,7 @@ protected:
 
 TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
 {
-    ASSERT_TRUE(configure(net->a(), {
+    ASSERT_TRUE(configure(pair->a(), {
         "addr add 198.51.100.1/25 dev va", "addr add 192.0.2.7/24 dev va", "addr add 203.0.113.5/24 dev va label va:5",
         "addr add 203.0.113.9/32 dev lo", "link add dn0 type veth peer name dn1", "addr add 203.0.113.1/24 dev dn0",
         "link add vc type veth peer name vd", "link set vc up", "link set vd up", "addr add 203.0.113.20/24 dev vc label vc:1",
@@ -72,7 +72,7 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
         "link set ve0 up", "link set ve1 up", "addr add 198.51.100.1/25 dev ve0" /* first there, listed after va */,
         "link add lo1 type veth peer name lo1p", "addr add 198.51.100.129/28 dev lo1 label lo1:1",
         "addr add 198.51.100.200/24 dev lo1", "link add lo2 type veth peer name lo2p", "addr add 198.51.100.65/26 dev lo2 label lo2:7"}));
-    expect_answers(net->a(), {
+    expect_answers(pair->a(), {
         "interface 192.0.2.1 = va", "interface 198.51.100.1 = va", "interface 192.0.2.7 = va",
         "interface 203.0.113.9 = ERROR" /* loopback */, "interface 203.0.113.1 = ERROR" /* down */,
         "interface 203.0.113.5 = ERROR" /* alias */, "interface 192.0.2.2 = ERROR" /* the peer's */,
@@ -88,18 +88,18 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
 
 TEST_F(NetQueries, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
 {
-    ASSERT_TRUE(configure(net->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
-    expect_answers(net->b(), {"netmask lo = ERROR [ERR (T):: could not read netmask]", "netmask lo:1 = ERROR [ERR (T):: could not read netmask]", "netmask lo0 = 255.0.0.0",
+    ASSERT_TRUE(configure(pair->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
+    expect_answers(pair->b(), {"netmask lo = ERROR [ERR (T):: could not read netmask]", "netmask lo:1 = ERROR [ERR (T):: could not read netmask]", "netmask lo0 = 255.0.0.0",
                               "netmask lo0:1 = 255.0.0.0", "addresses lo = none", "hw lo = 00:00:00:00:00:00"});
     // A host interface that carries the product's loopback name is known by the host's.
-    ASSERT_TRUE(configure(net->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
-    expect_answers(net->a(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0",
+    ASSERT_TRUE(configure(pair->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
+    expect_answers(pair->a(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0",
                               "addresses lo = 198.51.100.200/255.255.255.192 ", "addresses lo0 = 127.0.0.1/255.0.0.0 "});
 }
 
 TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowTheirOwnSize)
 {
-    ASSERT_TRUE(configure(net->a(), {
+    ASSERT_TRUE(configure(pair->a(), {
         "link add vc type veth peer name vd", "link set vc up", "link set vd up",
         "neigh add 192.0.2.50 lladdr 02:00:00:00:0b:01 dev va nud noarp",
         "neigh add 203.0.113.60 lladdr 02:00:00:00:0b:02 dev vc nud noarp",
@@ -109,14 +109,14 @@ TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowThei
         "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:01 dev va nud permanent",
         "neigh add 192.0.2.53 lladdr 02:00:00:00:0d:03 dev va nud permanent",
         "neigh add 192.0.2.54 lladdr 02:00:00:00:0d:04 dev va nud permanent"}));
-    expect_answers(net->a(), {
+    expect_answers(pair->a(), {
         "arp 192.0.2.2 = ERROR", "ping 192.0.2.2 = 0", "arp 192.0.2.2 = 02:00:00:00:0a:02",
         "ping 192.0.2.77 = 1", "arp 192.0.2.77 = ERROR" /* the entry left behind has no address */,
         "arp 203.0.113.77 = ERROR", "arp 192.0.2.50 = 02:00:00:00:0b:01", "arp 203.0.113.60 = 02:00:00:00:0b:02",
         "arp 192.0.2.51 = 02:00:00:00:0b:03", "arp 224.0.0.251 = ERROR",
         "arp 192.0.2.52 = 02:00:00:00:0d:01" /* the lower interface index first */, "entries 192.0.2.52 = 2",
         "entries 192.0.2.99 = 0"});
-    EXPECT_EQ(vttest::run_in_netns(net->a(), [] {
+    EXPECT_EQ(vttest::run_in_netns(pair->a(), [] {
         std::string out;
         for (auto [whole, between, grown] : {std::tuple{true, "next", "192.0.2.60"}, {true, "between", "192.0.2.61"},
                                              {true, "thread", "192.0.2.62"}, {false, "next", "192.0.2.53"}, {false, "between", "192.0.2.54"}})
@@ -162,21 +162,21 @@ TEST_F(NetQueries, ProbeIgnoresRepliesOfOtherIdentifiersAndOlderSequences)
     for (auto [ident_change, seq_change, answer] : {std::tuple{1, 0, "1"}, {0, 1, "1"}, {0, 0, "0"}}) {
         vttest::pipe_ends ready;
         auto responder = std::async(std::launch::async, [&] {
-            return vttest::run_in_netns(net->b(), [&] { return forge_one_reply(ident_change, seq_change, ready.w.get()); });
+            return vttest::run_in_netns(pair->b(), [&] { return forge_one_reply(ident_change, seq_change, ready.w.get()); });
         });
         pollfd pfd{ready.r.get(), POLLIN, 0};
         ASSERT_EQ(::poll(&pfd, 1, 5000), 1) << responder.get();
-        EXPECT_EQ(vttest::run_in_netns(net->a(), [] { return vttest::ask("ping 192.0.2.2"); }), answer) << ident_change << seq_change;
+        EXPECT_EQ(vttest::run_in_netns(pair->a(), [] { return vttest::ask("ping 192.0.2.2"); }), answer) << ident_change << seq_change;
         EXPECT_EQ(responder.get(), "sent");
     }
 }
 
 TEST_F(NetQueries, EveryReadAnswersWhileAddressesChange)
 {
-    vttest::churning_interface churn(*net, net->a(), "churn0", "02:00:00:00:0c:01");
+    vttest::churning_interface churn(*pair, pair->a(), "churn0", "02:00:00:00:0c:01");
     ASSERT_EQ(churn.failure(), "");
     // Reads until the address count was seen to change at least once, 300 at the least.
-    std::string out = vttest::run_in_netns(net->a(), [] {
+    std::string out = vttest::run_in_netns(pair->a(), [] {
         int failed = 0, calls = 0;
         std::set<int> counts;
         for (; calls < 3000 && (calls < 300 || counts.size() < 2); ++calls) {

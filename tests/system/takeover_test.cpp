@@ -25,12 +25,12 @@ protected:
     // The IPv4 addresses ip shows on `dev` of `ns`, each followed by a blank.
     std::string addrs(const std::string& ns, const char* dev)
     {
-        std::string out = net->ip_out(ns, std::string("-4 -o addr show dev ") + dev), got;
+        std::string out = seg->ip_out(ns, std::string("-4 -o addr show dev ") + dev), got;
         for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
             got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
         return got;
     }
-    std::string neighbour(const std::string& ns) { return net->ip_out(ns, std::string("neigh show ") + moved); }
+    std::string neighbour(const std::string& ns) { return seg->ip_out(ns, std::string("neigh show ") + moved); }
 };
 
 // Every ARP frame the observer's bridge receives from the moment it is made.
@@ -75,52 +75,52 @@ private:
 
 TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
 {
-    arp_capture wire(net->observer(), "br0");
+    arp_capture wire(seg->observer(), "br0");
     ASSERT_TRUE(wire.ok());
     // A host route to the address, as a former owner may have left it; the takeover removes it.
-    ASSERT_TRUE(net->ip(net->a(), std::string("route add ") + moved + "/32 via 127.0.0.1 dev lo"));
-    EXPECT_EQ(in(net->a(), [] { return do_take_ip("va:1", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:01 ]\n");
-    EXPECT_EQ(addrs(net->a(), "va"), "192.0.2.1/24 192.0.2.100/32 ");
-    EXPECT_EQ(net->ip_out(net->a(), std::string("route show ") + moved), "");
+    ASSERT_TRUE(seg->ip(seg->a(), std::string("route add ") + moved + "/32 via 127.0.0.1 dev lo"));
+    EXPECT_EQ(said_in(seg->a(), [] { return do_take_ip("va:1", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:01 ]\n");
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 192.0.2.100/32 ");
+    EXPECT_EQ(seg->ip_out(seg->a(), std::string("route show ") + moved), "");
     // Three announcements from A's own hardware address, which also stands as the target's.
     const std::string a_hw = "020000000a01", ip = "c0000264";
     const std::string frame = "ffffffffffff" + a_hw + "0806" + "0001080006040001" + a_hw + ip + a_hw + ip + "\n";
     EXPECT_EQ(wire.announcements(moved), frame + frame + frame);
     // The observer now reaches the address at A.
-    EXPECT_EQ(in(net->observer(), [] { return unix_ping(moved); }), "0");
-    EXPECT_NE(neighbour(net->observer()).find("02:00:00:00:0a:01"), std::string::npos);
+    EXPECT_EQ(in(seg->observer(), [] { return unix_ping(moved); }), "0");
+    EXPECT_NE(neighbour(seg->observer()).find("02:00:00:00:0a:01"), std::string::npos);
 
     // A gives it back: parked on its loopback, queued, still "configured" here.
-    EXPECT_EQ(in(net->a(), [] {
+    EXPECT_EQ(said_in(seg->a(), [] {
         c_ip_init();
         const std::string answer = do_release_ip("va", moved, 0);
         return answer + " " + get_released() + (configured_ip("va", moved) ? " configured" : "");
     }), "SUCCESS 192.0.2.100 configured do_release_ip device va IP 192.0.2.100 forget 0\nWARNING (T):: addresses parked on "
         "lo0 are still answered by ARP on va: set net.ipv4.conf.va.arp_ignore=1 and arp_announce=2\n");
-    EXPECT_EQ(addrs(net->a(), "va"), "192.0.2.1/24 ");
-    EXPECT_EQ(addrs(net->a(), "lo"), "127.0.0.1/8 192.0.2.100/32 ");
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 ");
+    EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 192.0.2.100/32 ");
 
     // B takes it: the observer's entry follows to B without asking.
-    EXPECT_EQ(in(net->b(), [] { return do_take_ip("vb", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:02 ]\n");
+    EXPECT_EQ(said_in(seg->b(), [] { return do_take_ip("vb", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:02 ]\n");
     const std::string b_hw = "020000000a02", by_b = "ffffffffffff" + b_hw + "0806" + "0001080006040001" + b_hw + ip + b_hw + ip + "\n";
     EXPECT_EQ(wire.announcements(moved), by_b + by_b + by_b);
-    EXPECT_NE(neighbour(net->observer()).find("02:00:00:00:0a:02"), std::string::npos);
+    EXPECT_NE(neighbour(seg->observer()).find("02:00:00:00:0a:02"), std::string::npos);
 
     // A forgets the parked address.
-    in(net->a(), [] { return queue_release_ip(moved, 1); });
-    EXPECT_EQ(addrs(net->a(), "lo"), "127.0.0.1/8 ");
+    in(seg->a(), [] { return queue_release_ip(moved, 1); });
+    EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 ");
 }
 
 TEST_F(Segment, CleanupKeepsTheFirstAddressAndTakeRemovesTheParkedCopy)
 {
-    ASSERT_TRUE(configure(net->a(), {"addr add 198.51.100.1/24 dev va", "addr add 203.0.113.1/24 dev va",
+    ASSERT_TRUE(configure(seg->a(), {"addr add 198.51.100.1/24 dev va", "addr add 203.0.113.1/24 dev va",
                                      std::string("addr add ") + moved + "/32 dev lo"}));
-    EXPECT_EQ(in(net->a(), [] { return device_cleanup("va") + " " + device_cleanup("nosuch0") + " " + find_ip_device("lo0", moved); }),
+    EXPECT_EQ(in(seg->a(), [] { return device_cleanup("va") + " " + device_cleanup("nosuch0") + " " + find_ip_device("lo0", moved); }),
               "SUCCESS FAIL lo0");
-    EXPECT_EQ(addrs(net->a(), "va"), "192.0.2.1/24 ");
-    EXPECT_EQ(in(net->a(), [] { return do_take_ip("va", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:01 ]\n");
-    EXPECT_EQ(addrs(net->a(), "va") + "| " + addrs(net->a(), "lo"), "192.0.2.1/24 192.0.2.100/32 | 127.0.0.1/8 ");
+    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 ");
+    EXPECT_EQ(said_in(seg->a(), [] { return do_take_ip("va", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:01 ]\n");
+    EXPECT_EQ(addrs(seg->a(), "va") + "| " + addrs(seg->a(), "lo"), "192.0.2.1/24 192.0.2.100/32 | 127.0.0.1/8 ");
     // Given back with the interface unknown ("ERROR"): only the loopback is touched.
-    in(net->a(), [] { return do_release_ip("ERROR", moved, 0); });
-    EXPECT_EQ(addrs(net->a(), "va") + "| " + addrs(net->a(), "lo"), "192.0.2.1/24 192.0.2.100/32 | 127.0.0.1/8 192.0.2.100/32 ");
+    in(seg->a(), [] { return do_release_ip("ERROR", moved, 0); });
+    EXPECT_EQ(addrs(seg->a(), "va") + "| " + addrs(seg->a(), "lo"), "192.0.2.1/24 192.0.2.100/32 | 127.0.0.1/8 192.0.2.100/32 ");
 }

@@ -3,8 +3,6 @@
 #include "support/pipes.hpp"
 #include "support/sandbox.hpp"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -14,31 +12,31 @@ namespace vttest {
 
 child_run run_in_child(const std::function<std::string()>& fn)
 {
-    pipe_ends out, err, answer;
+    captured out, err;
+    pipe_ends answer;
     std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid < 0)
+    child_run r;
+    r.pid = ::fork();
+    if (r.pid < 0)
         throw std::runtime_error("fork");
-    if (pid == 0) {
-        ::dup2(out.w, 1);
-        ::dup2(err.w, 2);
+    if (r.pid == 0) {
+        ::dup2(out.fd.get(), 1);
+        ::dup2(err.fd.get(), 2);
         std::string result;
         try {
             result = fn();
         } catch (const std::exception& e) {
             result = std::string("exception in child: ") + e.what();
         }
-        write_all(answer.w, result);
+        write_all(answer.w.get(), result);
         std::fflush(nullptr);
         std::_Exit(0);
     }
-    out.close_w();
-    err.close_w();
-    answer.close_w();
-    child_run r;
-    r.pid = pid;
-    drain({{out.r, &r.out}, {err.r, &r.err}, {answer.r, &r.answer}});
-    r.status = wait_status(pid);
+    // The answer's end is where the child and whatever it left running have all ended.
+    answer.w.reset();
+    r.answer = read_to_end(answer.r.get());
+    r.status = wait_status(r.pid);
+    r.out = out.text(), r.err = err.text();
     return r;
 }
 

@@ -1,5 +1,5 @@
-// Two network namespaces a test makes for itself, joined by a veth pair with documentation
-// addresses and removed again on every path; library calls run inside them in forked children.
+// Network namespaces a test makes for itself, joined by veth pairs with documentation addresses
+// and removed again on every path; library calls run inside them in forked children.
 #pragma once
 
 #include <functional>
@@ -11,22 +11,45 @@ namespace vttest {
 // Why namespaces cannot be made here, or empty when they can.
 std::string netns_unavailable();
 
-// Namespaces a() and b(), unique to this process: "va" (02:00:00:00:0a:01, 192.0.2.1/24) in a,
-// "vb" (02:00:00:00:0a:02, 192.0.2.2/24) in b, both up, loopbacks up.
-class netns_pair {
+// Namespaces unique to this process, named after their roles, removed by the destructor.
+class netns_set {
 public:
-    netns_pair();
-    ~netns_pair();
-    netns_pair(const netns_pair&) = delete;
-    netns_pair& operator=(const netns_pair&) = delete;
-    const std::string& failure() const { return failure_; } // empty when the pair stands
-    const std::string& a() const { return a_; }
-    const std::string& b() const { return b_; }
+    netns_set(const netns_set&) = delete;
+    netns_set& operator=(const netns_set&) = delete;
+    ~netns_set();
+    const std::string& failure() const { return failure_; } // empty when every namespace stands
+    const std::string& a() const { return names_[0]; }
+    const std::string& b() const { return names_[1]; }
     bool ip(const std::string& ns, const std::string& args) const; // "ip -n NS ARGS"
+    std::string ip_out(const std::string& ns, const std::string& args) const; // what it printed
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
 
+protected:
+    // Makes the namespaces for `roles` ("a", "b", ...), then runs "ip -n NS ARGS" for each step
+    // ({role index, args}, "@N" in args naming namespace N) until one fails.
+    netns_set(std::vector<std::string> roles, const std::vector<std::pair<int, std::string>>& steps);
+    std::vector<std::string> names_;
+
 private:
-    std::string a_, b_, failure_;
+    std::string failure_;
+};
+
+// a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", 02:00:00:00:0a:02, 192.0.2.2/24) on one
+// veth pair, both up, loopbacks up.
+class netns_pair : public netns_set {
+public:
+    netns_pair();
+};
+
+// Hosts a and b (as in the pair) and observer, whose bridge "br0" (192.0.2.3/24) joins them on
+// one Ethernet segment, so that it sees every broadcast frame either host sends.
+class netns_segment : public netns_set {
+public:
+    netns_segment();
+    const std::string& observer() const { return names_[2]; }
+    // One more host on the segment: a namespace whose interface `dev` (MAC `hw`, address `cidr`)
+    // joins the bridge, removed with the segment. Answers its name, or empty when it failed.
+    std::string join(const std::string& dev, const std::string& hw, const std::string& cidr);
 };
 
 // An interface of `ns` with 236 IPv4 addresses of which 40 change per round (20 removed, then
@@ -34,7 +57,7 @@ private:
 // shell of their own process group, which the destructor ends by its id.
 class churning_interface {
 public:
-    churning_interface(const netns_pair& pair, const std::string& ns, const std::string& dev, const std::string& hw);
+    churning_interface(const netns_set& net, const std::string& ns, const std::string& dev, const std::string& hw);
     ~churning_interface();
     churning_interface(const churning_interface&) = delete;
     churning_interface& operator=(const churning_interface&) = delete;
@@ -43,31 +66,6 @@ public:
 private:
     std::string rounds_, failure_;
     int pid_ = -1;
-};
-
-// Three namespaces on one Ethernet segment: hosts a() ("va", 02:00:00:00:0a:01, 192.0.2.1/24)
-// and b() ("vb", 02:00:00:00:0a:02, 192.0.2.2/24), and observer() whose bridge "br0"
-// (192.0.2.3/24) joins them, so that it sees every broadcast frame either host sends.
-class netns_segment {
-public:
-    netns_segment();
-    ~netns_segment();
-    netns_segment(const netns_segment&) = delete;
-    netns_segment& operator=(const netns_segment&) = delete;
-    const std::string& failure() const { return failure_; }
-    const std::string& a() const { return a_; }
-    const std::string& b() const { return b_; }
-    const std::string& observer() const { return o_; }
-    bool ip(const std::string& ns, const std::string& args) const;
-    // What "ip -n NS ARGS" printed, or empty.
-    std::string ip_out(const std::string& ns, const std::string& args) const;
-    // One more host on the segment: a namespace whose interface `dev` (MAC `hw`, address `cidr`)
-    // joins the bridge, removed with the segment. Answers its name, or empty when it failed.
-    std::string join(const std::string& dev, const std::string& hw, const std::string& cidr);
-
-private:
-    std::string a_, b_, o_, failure_;
-    std::vector<std::string> joined_;
 };
 
 // Runs `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.

@@ -1,25 +1,30 @@
-// Pipes between a test and the child it forks.
+// What passes between a test and the child it forks: pipes, and output kept in memory files.
 #pragma once
 
+#include "platform/unique_fd.hpp"
+
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace vttest {
 
-// Both ends of one pipe, closed on destruction; neither end survives an exec.
+// Both ends of one pipe; neither survives an exec.
 struct pipe_ends {
-    int r = -1, w = -1;
+    cutil::unique_fd r, w;
     pipe_ends();
-    ~pipe_ends();
-    pipe_ends(const pipe_ends&) = delete;
-    pipe_ends& operator=(const pipe_ends&) = delete;
-    void close_r();
-    void close_w();
+};
+
+// A file in memory that a child writes (its descriptor duplicated onto an output) and the parent
+// reads once the child has ended.
+struct captured {
+    cutil::unique_fd fd;
+    captured();
+    std::string text() const;
 };
 
 void write_all(int fd, const std::string& text);
-// Reads every pipe to its end without letting one of them fill up.
-void drain(std::vector<std::pair<int, std::string*>> sources);
+// What comes through `fd` until every writer has closed it.
+std::string read_to_end(int fd);
+// What a shell command printed on its standard output.
+std::string output_of(const std::string& command);
 
 } // namespace vttest

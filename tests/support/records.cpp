@@ -1,5 +1,7 @@
 #include "support/records.hpp"
 
+#include "support/pipes.hpp"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -43,16 +45,7 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
     const std::string script = "cd " + d + " && i=0; while [ $i -le " + std::to_string(number) +
                                " ]; do openssl dgst -md5 -binary < v > w && mv w v; i=$((i+1)); done;"
                                " od -An -tx1 v | tr -d ' \\n'; rm -rf " + d;
-    std::FILE* p = ::popen(script.c_str(), "r");
-    if (!p)
-        throw std::runtime_error("popen");
-    std::string out;
-    char buf[256];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    ::pclose(p);
-    return out;
+    return output_of(script);
 }
 
 std::string record_with_password(const std::string& user, const std::string& passwd, int count,
@@ -69,7 +62,5 @@ std::vector<std::string> lines_of(const std::string& content)
         lines.push_back(content.substr(i, 157));
     return lines;
 }
-
-std::string field(const std::string& line, int offset, int width) { return line.substr(offset, width); }
 
 } // namespace vttest

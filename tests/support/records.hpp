@@ -20,6 +20,5 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
 
 // The 157-byte lines of a file (a short tail counts as one more line).
 std::vector<std::string> lines_of(const std::string& content);
-std::string field(const std::string& line, int offset, int width);
 
 } // namespace vttest

@@ -69,6 +69,9 @@ inline constexpr uid_t nobody = 65534;
 inline constexpr gid_t nogroup = 65534;
 void become_nobody();
 mode_t file_mode(const std::string& path);
+// Each entry below `dir` in name order, "path kind" ("dir", "link", "fifo MODE", "device MODE")
+// or, for a regular file, "path MODE" and what `content` makes of its bytes; parted by "; ".
+std::string tree(const std::string& dir, const std::function<std::string(const std::string&)>& content);
 // Waits for a child and answers its exit status, or 128 + the signal that ended it.
 int wait_status(pid_t pid);
 

@@ -4,6 +4,7 @@
 
 #include "cutil/iflist.hpp"
 #include "platform/fake.hpp"
+#include "support/console.hpp"
 #include "platform/routemsg.hpp"
 
 #include <arpa/inet.h>
@@ -59,6 +60,16 @@ protected:
     void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
     {
         cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw});
+    }
+    // What `fn` asked of the kernel, a line each, then what it printed (timed lines made constant).
+    template <class F> std::string trace(F&& fn)
+    {
+        kernel.writes.clear();
+        console c = console_of(fn);
+        std::string log;
+        for (const std::string& s : kernel.summaries())
+            log += s + "\n";
+        return log + "out: " + timeless(c.out) + "err: " + timeless(c.err);
     }
 };
 

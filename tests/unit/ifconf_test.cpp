@@ -1,6 +1,7 @@
 // The search for the broadcast interface carrying an address, and the netmask query, against a
 // scripted kernel.
 #include "cutil/ifconf.hpp"
+#include "support/queries.hpp"
 #include "support/scripted_kernel.hpp"
 
 using namespace cutil;
@@ -21,7 +22,7 @@ protected:
 
 } // namespace
 
-TEST_F(IfConf, OnlyTheFirstUpBroadcastNonAliasInterfaceIsChosen)
+TEST_F(IfConf, OnlyTheFirstUpBroadcastNonAliasInterfaceIsChosenAndNetmasksAreRead)
 {
     kernel.add_conf_link_entry("fxp2", 54); // BSD's link-level entries, one longer than the usual
     kernel.add_conf_link_entry("lo0", 20);
@@ -30,13 +31,21 @@ TEST_F(IfConf, OnlyTheFirstUpBroadcastNonAliasInterfaceIsChosen)
     iface("fxp2", bsd::iff_broadcast, "192.0.2.3"); // down
     iface("fxp0:1", up_bcast, "192.0.2.4");
     iface("fxp1", up_bcast, "192.0.2.5");
-    iface("fxp0", up_bcast, "192.0.2.5");
-    for (const char* a : {"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4", "192.0.2.9", "not.an.address",
-                          "255.255.255.255", "0000000000000000000000192.0.2.5" /* inet_addr would accept it */})
-        EXPECT_EQ(get_ethernet_interface(a), "ERROR") << a;
-    EXPECT_EQ(get_ethernet_interface("192.0.2.5"), "fxp1");
+    iface("fxp0", up_bcast, "192.0.2.5", "255.255.255.128");
+    kernel.interfaces["gif0"] = {bsd::iff_up, std::nullopt, std::nullopt};
+    kernel.interfaces["abcdefghijklmno"] = {up_bcast, inet_addr("192.0.2.9"), inet_addr("255.255.0.0")};
+    const std::string unread = " = ERROR [ERR (T):: could not read netmask]";
+    const std::vector<std::string> lines = {
+        "interface 192.0.2.1 = ERROR", "interface 192.0.2.2 = ERROR", "interface 192.0.2.3 = ERROR", "interface 192.0.2.4 = ERROR",
+        "interface 192.0.2.9 = ERROR", "interface not.an.address = ERROR", "interface 255.255.255.255 = ERROR",
+        "interface 0000000000000000000000192.0.2.5 = ERROR" /* inet_addr would accept it */, "interface 192.0.2.5 = fxp1",
+        "netmask abcdefghijklmno = 255.255.0.0", "netmask fxp0 = 255.255.255.128", "netmask gif0" + unread,
+        "netmask em9" + unread, "netmask abcdefghijklmnoX" + unread};
+    EXPECT_EQ(answers(lines), joined(lines));
     EXPECT_STREQ(real_ethernet_interface, "fxp1");
     EXPECT_STREQ(real_ip_address, "192.0.2.5");
+    for (const std::string& bad : {std::string(""), std::string("fxp0\0x", 6)})
+        EXPECT_EQ(timeless(console_of([&] { EXPECT_EQ(get_netmask(bad), "ERROR"); }).err), "ERR (T):: could not read netmask\n");
 }
 
 TEST_F(IfConf, ListGrowsUntilTwoSizesAgreeAndFailuresAreReported)
@@ -61,17 +70,4 @@ TEST_F(IfConf, EntriesRunningPastTheListAreNotRead)
     EXPECT_EQ(get_ethernet_interface("192.0.2.5"), "fxp0");
     kernel.conf[16] = std::byte{250}; // the first entry's address claims more than the list holds
     EXPECT_EQ(get_ethernet_interface("192.0.2.5"), "ERROR");
-}
-
-TEST_F(IfConf, NetmaskAsDottedTextOrError)
-{
-    iface("fxp0", up_bcast, "192.0.2.5", "255.255.255.128");
-    kernel.interfaces["gif0"] = {bsd::iff_up, std::nullopt, std::nullopt};
-    kernel.interfaces["abcdefghijklmno"] = {up_bcast, inet_addr("192.0.2.9"), inet_addr("255.255.0.0")};
-    EXPECT_EQ(get_netmask("abcdefghijklmno"), "255.255.0.0");
-    EXPECT_EQ(get_netmask("fxp0"), "255.255.255.128");
-    for (const std::string& bad : std::vector<std::string>{"gif0", "em9", "", "abcdefghijklmnoX", std::string("fxp0\0x", 6)}) {
-        std::string err = stderr_of([&] { EXPECT_EQ(get_netmask(bad), "ERROR") << bad; });
-        EXPECT_TRUE(err.starts_with("ERR (") && err.ends_with(":: could not read netmask\n")) << err;
-    }
 }

@@ -1,6 +1,7 @@
 // The interface-list walker, the address decoder and the hardware-address queries, against
 // crafted kernel bytes.
 #include "cutil/hwaddr.hpp"
+#include "support/queries.hpp"
 #include "support/scripted_kernel.hpp"
 
 using namespace cutil;
@@ -10,7 +11,7 @@ namespace {
 
 class IfList : public scripted_kernel {
 protected:
-    void standard() // fxp0 with two addresses, fxp1 with none, lo0 with one
+    void SetUp() override // fxp0 with two addresses, fxp1 with none, lo0 with one
     {
         link(1, "fxp0", hw0, bsd::iff_up | bsd::iff_broadcast);
         addr(1, "192.0.2.10", "255.255.255.0");
@@ -26,23 +27,15 @@ protected:
 
 TEST_F(IfList, ExactNameFindsTheInterfaceItsAddressesAndHardwareAddress)
 {
-    standard();
-    ASSERT_EQ(get_device_info("fxp0", info), 1);
-    EXPECT_EQ(decoded_addresses(info), "192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ");
-    ASSERT_EQ(get_device_info("fxp1", info), 1);
-    EXPECT_EQ(info.addr_count, 0);
-    EXPECT_EQ(info.first_addr, nullptr);
-    for (const char* near : {"fxp", "fxp00", "lo"})
-        EXPECT_EQ(get_device_info(near, info), 0) << near;
+    const std::vector<std::string> lines = {
+        "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ", "addresses fxp1 = ", "addresses fxp = none",
+        "addresses fxp00 = none", "addresses lo = none", "hw fxp0 = 00:a0:c9:01:02:03", "hw fxp1 = 02:00:00:00:00:11",
+        "hw lo0 = 00:00:00:00:00:00" /* not the neighbour's bytes */, "hw em0 = 00:00:00:00:00:00"};
+    EXPECT_EQ(answers(lines), joined(lines));
+    EXPECT_EQ(get_device_info("fxp", info), 0);
     EXPECT_EQ(info.link, nullptr);
-
-    std::uint8_t hw[6];
-    ASSERT_EQ(get_hw_addr("fxp1", hw), 1);
-    EXPECT_EQ(raw(hw), raw(hw1));
-    EXPECT_EQ(get_hw_addr("em0", hw), 0);
-    EXPECT_EQ(my_ether_addr("fxp0"), "00:a0:c9:01:02:03");
-    EXPECT_EQ(my_ether_addr("lo0"), "00:00:00:00:00:00"); // not the neighbour's bytes
-    EXPECT_EQ(my_ether_addr("em0"), "00:00:00:00:00:00");
+    ASSERT_EQ(get_device_info("fxp1", info), 1);
+    EXPECT_EQ(info.first_addr, nullptr);
 
     std::vector<interface_entry> list;
     ASSERT_TRUE(get_interface_list(list));
@@ -54,29 +47,26 @@ TEST_F(IfList, ExactNameFindsTheInterfaceItsAddressesAndHardwareAddress)
 
 TEST_F(IfList, OutOfSyncMessageAndKernelFailuresAreReported)
 {
-    link(1, "fxp0", hw0);
+    bsd::bytes iflist = kernel.iflist;
+    kernel.iflist.resize(96 + 56 + 2 * 44);
     bsd::put_arp_entry(kernel.iflist, {.index = 1, .addr = inet_addr("192.0.2.1"), .ifname = "fxp0"});
-    link(2, "fxp1", hw1);
+    kernel.iflist.insert(kernel.iflist.end(), iflist.begin() + 96 + 56 + 2 * 44, iflist.end());
     EXPECT_EQ(get_device_info("fxp0", info), 1);
     std::vector<interface_entry> list;
-    stderr_of([&] { EXPECT_FALSE(get_interface_list(list)); });
-    std::string err = stderr_of([&] { EXPECT_EQ(get_device_info("fxp1", info), 0); });
-    EXPECT_TRUE(err.starts_with("ERR (")) << err;
-    EXPECT_NE(err.find("):: get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. msglen = 164. buf:"),
+    console_of([&] { EXPECT_FALSE(get_interface_list(list)); });
+    std::string err = console_of([&] { EXPECT_EQ(get_device_info("fxp1", info), 0); }).err;
+    EXPECT_NE(timeless(err).find("ERR (T):: get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. msglen = 164. buf:"),
               std::string::npos) << err;
-
-    kernel.size_errno = ENOMEM;
-    err = stderr_of([&] { EXPECT_EQ(get_device_info("fxp0", info), 0); });
-    EXPECT_NE(err.find("get_device_info: failed to get iflist-sysctl-estimate\n"), std::string::npos) << err;
-    kernel.size_errno = 0;
-    kernel.read_errno = ENOMEM;
-    err = stderr_of([&] { EXPECT_EQ(get_device_info("fxp0", info), 0); });
-    EXPECT_NE(err.find("get_device_info: actual retrieval of interface table failed\n"), std::string::npos) << err;
+    for (auto [size_errno, read_errno, report] : {std::tuple{ENOMEM, 0, "failed to get iflist-sysctl-estimate\n"},
+                                                  {0, ENOMEM, "actual retrieval of interface table failed\n"}}) {
+        kernel.size_errno = size_errno, kernel.read_errno = read_errno;
+        err = console_of([&] { EXPECT_EQ(get_device_info("fxp0", info), 0); }).err;
+        EXPECT_EQ(timeless(err), std::string("ERR (T):: get_device_info: ") + report);
+    }
 }
 
 TEST_F(IfList, HostileLengthsEndTheWalkInsideTheBuffer)
 {
-    standard();
     const bsd::bytes good = kernel.iflist;
     auto found_with = [&](std::size_t at, std::initializer_list<std::uint8_t> patch, const char* name) {
         kernel.iflist = good;
@@ -90,12 +80,11 @@ TEST_F(IfList, HostileLengthsEndTheWalkInsideTheBuffer)
     ASSERT_EQ(std::to_integer<int>(good[fxp1_nlen]), 4);
     EXPECT_EQ(found_with(fxp1_nlen, {200}, "fxp1"), 0);      // a name length past the message
     EXPECT_EQ(get_device_info("fxp0", info), 1);
-
     // Truncated anywhere: the sanitizer build watches for reads past the end.
     for (std::size_t cut = 0; cut < good.size(); cut += 3) {
         kernel.iflist.assign(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
         std::uint8_t hw[6];
-        stderr_of([&] { get_device_info("lo0", info), get_hw_addr("fxp1", hw); });
+        console_of([&] { get_device_info("lo0", info), get_hw_addr("fxp1", hw); });
     }
 }
 
@@ -109,16 +98,14 @@ TEST(RtXaddrs, SlotsFollowTheMaskAndTheRoundedLengths)
     rt_addrinfo ai;
     ai.rti_addrs = bsd::rta_netmask | bsd::rta_ifa | bsd::rta_brd;
     ai.rti_info[bsd::rtax_dst] = b.data();
-    rt_xaddrs(b.data(), b.data() + b.size(), ai);
-    EXPECT_EQ(ai.rti_info[bsd::rtax_dst], nullptr); // cleared, and not in the mask
-    EXPECT_EQ(ai.rti_info[bsd::rtax_netmask], b.data());
-    EXPECT_EQ(ai.rti_info[bsd::rtax_ifa], b.data() + 8);
-    EXPECT_EQ(ai.rti_info[bsd::rtax_brd], b.data() + 24);
+    const auto slots = [&] {
+        return std::vector<const std::byte*>{ai.rti_info[bsd::rtax_dst], ai.rti_info[bsd::rtax_netmask], ai.rti_info[bsd::rtax_ifa],
+                                             ai.rti_info[bsd::rtax_brd]};
+    };
+    rt_xaddrs(b.data(), b.data() + b.size(), ai); // the destination is cleared: not in the mask
+    EXPECT_EQ(slots(), (std::vector<const std::byte*>{nullptr, b.data(), b.data() + 8, b.data() + 24}));
     rt_xaddrs(b.data(), b.data() + 20, ai); // the address runs past the end: neither it nor what follows
-    EXPECT_EQ(ai.rti_info[bsd::rtax_netmask], b.data());
-    EXPECT_EQ(ai.rti_info[bsd::rtax_ifa], nullptr);
-    EXPECT_EQ(ai.rti_info[bsd::rtax_brd], nullptr);
-
+    EXPECT_EQ(slots(), (std::vector<const std::byte*>{nullptr, b.data(), nullptr, nullptr}));
     rt_xaddrs(z.data(), z.data() + z.size(), ai);
     EXPECT_EQ(ai.rti_info[bsd::rtax_ifa], z.data() + 4);
     EXPECT_EQ(sockaddr_in_addr(ai.rti_info[bsd::rtax_netmask]), 0u);

@@ -1,0 +1,65 @@
+#include "support/queries.hpp"
+
+#include "carp/carp.hpp"
+#include "cping/cping.hpp"
+#include "cutil/hwaddr.hpp"
+#include "cutil/ifconf.hpp"
+#include "cutil/takeover.hpp"
+#include "platform/backend.hpp"
+#include "support/scripted_kernel.hpp"
+
+#include <sstream>
+
+namespace vttest {
+
+std::string ask(const std::string& question)
+{
+    std::istringstream words(question);
+    std::string what, arg, more;
+    words >> what >> arg >> more;
+    cutil::device_info info;
+    std::size_t size = 0;
+    if (what == "interface")
+        return cutil::get_ethernet_interface(arg);
+    if (what == "netmask")
+        return cutil::get_netmask(arg);
+    if (what == "hw")
+        return cutil::my_ether_addr(arg);
+    if (what == "ping")
+        return std::to_string(cutil::unix_ping(arg));
+    if (what == "addresses")
+        return cutil::get_device_info(arg, info) == 0 ? "none" : decoded_addresses(info);
+    if (what == "entries")
+        return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164);
+    if (what == "device")
+        return cutil::find_ip_device(arg, more);
+    if (what == "configured")
+        return std::to_string(cutil::configured_ip(arg, more));
+    std::string hw = cutil::get_arp(arg);
+    return hw.size() == 6 ? cutil::ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
+}
+
+std::string answers(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& line : lines) {
+        const std::string question = line.substr(0, line.find(" = "));
+        std::string answer;
+        console c = console_of([&] { answer = ask(question); });
+        std::string printed = timeless(c.out + c.err);
+        for (std::size_t at; (at = printed.find('\n')) != std::string::npos;)
+            printed.replace(at, 1, at + 1 == printed.size() ? "" : " | ");
+        out += question + " = " + answer + (printed.empty() ? "" : " [" + printed + "]") + "\n";
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& line : lines)
+        out += line + "\n";
+    return out;
+}
+
+} // namespace vttest

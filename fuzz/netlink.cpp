@@ -82,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require_whole_messages(kernel.iflist, sizeof(bsd::ifa_msghdr));
     for (const auto& l : links) {
         std::string name = product_ifname(l.name, linux_snapshot::host_loopback);
-        if (name.size() > sizeof(bsd::sockaddr_dl::sdl_data))
-            continue; // cut to the field: no longer the name asked for
+        if (name.empty() || name.size() > sizeof(bsd::sockaddr_dl::sdl_data))
+            continue; // no name, or cut to the field: not the name asked for
         device_info info;
         require(get_device_info(name, info) == 1, "every interface is found by its name");
     }

@@ -3,16 +3,8 @@
 // the segment saw is captured on the observer's bridge.
 #include "cping/cping.hpp"
 #include "cutil/takeover.hpp"
-#include "platform/unique_fd.hpp"
+#include "support/arp_capture.hpp"
 #include "support/netns_fixture.hpp"
-
-#include <arpa/inet.h>
-#include <linux/if_ether.h>
-#include <linux/if_packet.h>
-#include <net/if.h>
-#include <poll.h>
-
-#include <cstring>
 
 using namespace cutil;
 
@@ -25,49 +17,23 @@ protected:
     std::string neighbour(const std::string& ns) { return seg->ip_out(ns, std::string("neigh show ") + moved); }
 };
 
-// Every ARP frame the observer's bridge receives from the moment it is made.
-class arp_capture {
-public:
-    arp_capture(const std::string& ns, const char* ifname)
-    {
-        vttest::on_netns_thread(ns, [&] {
-            sock_.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
-            sockaddr_ll at{};
-            at.sll_family = AF_PACKET;
-            at.sll_protocol = htons(ETH_P_ARP);
-            at.sll_ifindex = static_cast<int>(::if_nametoindex(ifname));
-            if (sock_ && ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
-                sock_.reset();
-        });
+// In hex, one a line, the frames the capture saw announce the moved address.
+std::string announced(vttest::arp_capture& wire)
+{
+    std::string out;
+    for (const std::string& frame : wire.announcements(moved)) {
+        for (unsigned char c : frame)
+            out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+        out += "\n";
     }
-    bool ok() const { return sock_.valid(); }
-    // In hex, one a line, the frames that announce `addr` (sender and target protocol address
-    // both `addr`), read until the segment has been quiet for half a second.
-    std::string announcements(const char* addr)
-    {
-        std::string out;
-        std::uint32_t a = ::inet_addr(addr);
-        unsigned char frame[1600];
-        for (pollfd p{sock_.get(), POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
-            ssize_t n = ::recv(sock_.get(), frame, sizeof frame, 0);
-            if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0 || std::memcmp(frame + 38, &a, 4) != 0)
-                continue;
-            for (ssize_t i = 0; i < n; ++i)
-                out += "0123456789abcdef"[frame[i] >> 4], out += "0123456789abcdef"[frame[i] & 15];
-            out += "\n";
-        }
-        return out;
-    }
-
-private:
-    unique_fd sock_;
-};
+    return out;
+}
 
 } // namespace
 
 TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
 {
-    arp_capture wire(seg->observer(), "br0");
+    vttest::arp_capture wire(seg->observer(), "br0");
     ASSERT_TRUE(wire.ok());
     // A host route to the address, as a former owner may have left it; the takeover removes it.
     ASSERT_TRUE(seg->ip(seg->a(), std::string("route add ") + moved + "/32 via 127.0.0.1 dev lo"));
@@ -77,7 +43,7 @@ TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
     // Three announcements from A's own hardware address, which also stands as the target's.
     const std::string a_hw = "020000000a01", ip = "c0000264";
     const std::string frame = "ffffffffffff" + a_hw + "0806" + "0001080006040001" + a_hw + ip + a_hw + ip + "\n";
-    EXPECT_EQ(wire.announcements(moved), frame + frame + frame);
+    EXPECT_EQ(announced(wire), frame + frame + frame);
     // The observer now reaches the address at A.
     EXPECT_EQ(in(seg->observer(), [] { return unix_ping(moved); }), "0");
     EXPECT_NE(neighbour(seg->observer()).find("02:00:00:00:0a:01"), std::string::npos);
@@ -95,7 +61,7 @@ TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
     // B takes it: the observer's entry follows to B without asking.
     EXPECT_EQ(said_in(seg->b(), [] { return do_take_ip("vb", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:02 ]\n");
     const std::string b_hw = "020000000a02", by_b = "ffffffffffff" + b_hw + "0806" + "0001080006040001" + b_hw + ip + b_hw + ip + "\n";
-    EXPECT_EQ(wire.announcements(moved), by_b + by_b + by_b);
+    EXPECT_EQ(announced(wire), by_b + by_b + by_b);
     EXPECT_NE(neighbour(seg->observer()).find("02:00:00:00:0a:02"), std::string::npos);
 
     // A forgets the parked address.

@@ -118,13 +118,26 @@ const Header* family_header(const nlmsghdr* nlh, std::uint16_t type)
     return static_cast<const Header*>(mnl_nlmsg_get_payload(nlh));
 }
 
-int keep_attr(const nlattr* attr, void* data)
+// The attributes of one message by type, in a table sized for the family (X_MAX + 1); a type the
+// table cannot hold is one this code never reads, and is passed over.
+template <std::size_t Max> struct attr_table {
+    const nlattr* at[Max + 1]{};
+    const nlattr* operator[](std::size_t type) const { return at[type]; }
+};
+
+template <std::size_t Max> int keep_attr(const nlattr* attr, void* data)
 {
-    auto** table = static_cast<const nlattr**>(data);
-    unsigned type = mnl_attr_get_type(attr);
-    if (type < 64)
-        table[type] = attr;
+    auto& table = *static_cast<attr_table<Max>*>(data);
+    if (mnl_attr_type_valid(attr, Max) > 0)
+        table.at[mnl_attr_get_type(attr)] = attr;
     return MNL_CB_OK;
+}
+
+template <std::size_t Max> attr_table<Max> parse_attrs(const nlmsghdr* nlh, std::size_t header)
+{
+    attr_table<Max> table;
+    mnl_attr_parse(nlh, static_cast<unsigned>(header), keep_attr<Max>, &table);
+    return table;
 }
 
 std::uint32_t attr_u32(const nlattr* attr)
@@ -243,8 +256,7 @@ std::optional<link> read_link(const nlmsghdr* nlh)
     const auto* ifi = family_header<ifinfomsg>(nlh, RTM_NEWLINK);
     if (ifi == nullptr)
         return std::nullopt;
-    const nlattr* tb[64]{};
-    mnl_attr_parse(nlh, sizeof *ifi, keep_attr, tb);
+    const auto tb = parse_attrs<IFLA_MAX>(nlh, sizeof *ifi);
     link l;
     l.index = ifi->ifi_index;
     l.flags = ifi->ifi_flags;
@@ -263,8 +275,7 @@ std::optional<address> read_address(const nlmsghdr* nlh)
     const auto* ifa = family_header<ifaddrmsg>(nlh, RTM_NEWADDR);
     if (ifa == nullptr || ifa->ifa_family != AF_INET)
         return std::nullopt;
-    const nlattr* tb[64]{};
-    mnl_attr_parse(nlh, sizeof *ifa, keep_attr, tb);
+    const auto tb = parse_attrs<IFA_MAX>(nlh, sizeof *ifa);
     address a;
     a.index = static_cast<int>(ifa->ifa_index);
     a.prefixlen = ifa->ifa_prefixlen;
@@ -284,8 +295,7 @@ std::optional<neighbour> read_neighbour(const nlmsghdr* nlh)
     const auto* nd = family_header<ndmsg>(nlh, RTM_NEWNEIGH);
     if (nd == nullptr || nd->ndm_family != AF_INET)
         return std::nullopt;
-    const nlattr* tb[64]{};
-    mnl_attr_parse(nlh, sizeof *nd, keep_attr, tb);
+    const auto tb = parse_attrs<NDA_MAX>(nlh, sizeof *nd);
     if (tb[NDA_DST] == nullptr)
         return std::nullopt;
     neighbour n;

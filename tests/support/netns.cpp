@@ -1,18 +1,23 @@
 #include "support/netns.hpp"
 
-#include "platform/unique_fd.hpp"
 #include "support/child.hpp"
 #include "support/pipes.hpp"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -29,14 +34,28 @@ bool enter(const std::string& ns)
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
-std::string unique_tag()
+using step_list = std::vector<std::pair<int, std::string>>;
+
+// Host `h` (0: a, 1: b, 3: the forger) on the observer's bridge: "v" and its letter, its own
+// hardware address and 192.0.2.h+1/24.
+void add_host(step_list& s, int h)
 {
-    static std::atomic<int> counter{0};
-    return "vt4t" + std::to_string(::getpid()) + "n" + std::to_string(counter++);
+    const std::string dev = std::string("v") + "ab?z"[h], n = std::to_string(h + 1);
+    s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n + " type veth peer name p" + dev + " netns @2"},
+                       {2, "link set p" + dev + " master br0"}, {2, "link set p" + dev + " up"},
+                       {h, "addr add 192.0.2." + n + "/24 dev " + dev}, {h, "link set lo up"}, {h, "link set " + dev + " up"}});
 }
 
-const char* const veth_a = "link add va address 02:00:00:00:0a:01 type veth peer name ";
-const char* const veth_b = "link add vb address 02:00:00:00:0a:02 type veth peer name ";
+step_list segment_steps(bool with_forger)
+{
+    step_list s{{2, "link add br0 address 02:00:00:00:0a:03 type bridge"}, {2, "addr add 192.0.2.3/24 dev br0"},
+            {2, "link set lo up"}, {2, "link set br0 up"}};
+    add_host(s, 0);
+    add_host(s, 1);
+    if (with_forger)
+        add_host(s, 3);
+    return s;
+}
 
 } // namespace
 
@@ -47,10 +66,11 @@ std::string netns_unavailable()
     return shell("ip -V") ? "" : "the ip command (iproute2) is not installed";
 }
 
-netns_set::netns_set(std::vector<std::string> roles, const std::vector<std::pair<int, std::string>>& steps)
+netns_set::netns_set(int roles, const step_list& steps)
 {
-    const std::string tag = unique_tag();
-    for (const std::string& role : roles) {
+    static std::atomic<int> counter{0};
+    const std::string tag = "vt4t" + std::to_string(::getpid()) + "n" + std::to_string(counter++);
+    for (char role = 'a'; role < 'a' + roles; ++role) {
         names_.push_back(tag + role);
         if (!shell("ip netns add " + names_.back())) {
             failure_ = "ip netns add failed";
@@ -73,23 +93,6 @@ netns_set::~netns_set()
         shell("ip netns del " + ns);
 }
 
-std::string netns_segment::join(const std::string& dev, const std::string& hw, const std::string& cidr)
-{
-    std::string ns = names_[0] + "j" + std::to_string(names_.size());
-    if (!shell("ip netns add " + ns))
-        return "";
-    names_.push_back(ns); // removed with the segment
-    const std::string port = "p" + dev;
-    const std::pair<std::string, std::string> steps[] = {
-        {ns, "link add " + dev + " address " + hw + " type veth peer name " + port + " netns " + observer()},
-        {observer(), "link set " + port + " master br0"}, {ns, "addr add " + cidr + " dev " + dev},
-        {ns, "link set lo up"}, {observer(), "link set " + port + " up"}, {ns, "link set " + dev + " up"}};
-    for (const auto& [where, args] : steps)
-        if (!ip(where, args))
-            return "";
-    return ns;
-}
-
 bool netns_set::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
 
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
@@ -106,23 +109,13 @@ bool netns_set::batch(const std::string& ns, const std::string& commands) const
 }
 
 netns_pair::netns_pair()
-    : netns_set({"a", "b"}, {{0, veth_a + std::string("vb address 02:00:00:00:0a:02 netns @1")},
-                             {0, "link set lo up"}, {1, "link set lo up"}, {0, "addr add 192.0.2.1/24 dev va"},
-                             {1, "addr add 192.0.2.2/24 dev vb"}, {0, "link set va up"}, {1, "link set vb up"}})
+    : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth peer name vb address 02:00:00:00:0a:02 netns @1"},
+                    {0, "link set lo up"}, {1, "link set lo up"}, {0, "addr add 192.0.2.1/24 dev va"},
+                    {1, "addr add 192.0.2.2/24 dev vb"}, {0, "link set va up"}, {1, "link set vb up"}})
 {
 }
 
-netns_segment::netns_segment()
-    : netns_set({"a", "b", "o"}, {{0, veth_a + std::string("pa netns @2")},
-                                  {1, veth_b + std::string("pb netns @2")},
-                                  {2, "link add br0 address 02:00:00:00:0a:03 type bridge"},
-                                  {2, "link set pa master br0"}, {2, "link set pb master br0"},
-                                  {0, "addr add 192.0.2.1/24 dev va"}, {1, "addr add 192.0.2.2/24 dev vb"},
-                                  {2, "addr add 192.0.2.3/24 dev br0"}, {0, "link set lo up"}, {1, "link set lo up"},
-                                  {2, "link set lo up"}, {2, "link set pa up"}, {2, "link set pb up"},
-                                  {2, "link set br0 up"}, {0, "link set va up"}, {1, "link set vb up"}})
-{
-}
+netns_segment::netns_segment(bool with_forger) : netns_set(with_forger ? 4 : 3, segment_steps(with_forger)) {}
 
 churning_interface::churning_interface(const netns_set& net, const std::string& ns, const std::string& dev,
                                        const std::string& hw)
@@ -177,6 +170,34 @@ std::string run_in_netns(const std::string& ns, const std::function<std::string(
 {
     child_run r = run_in_child([&] { return enter(ns) ? fn() : (std::_Exit(3), std::string()); });
     return r.status == 0 ? r.answer : "CHILD FAILED";
+}
+
+cutil::unique_fd arp_listener(const std::string& ns, const char* ifname)
+{
+    cutil::unique_fd sock;
+    on_netns_thread(ns, [&] {
+        sock.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
+        sockaddr_ll at{.sll_family = AF_PACKET, .sll_protocol = htons(ETH_P_ARP), .sll_ifindex = static_cast<int>(::if_nametoindex(ifname))};
+        if (sock && ::bind(sock.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+            sock.reset();
+    });
+    return sock;
+}
+
+std::string announcements(int listener, const char* addr)
+{
+    std::string out;
+    std::uint32_t a = ::inet_addr(addr);
+    unsigned char frame[1600];
+    for (pollfd p{listener, POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
+        ssize_t n = ::recv(listener, frame, sizeof frame, 0);
+        if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0 || std::memcmp(frame + 38, &a, 4) != 0)
+            continue;
+        for (ssize_t i = 0; i < n; ++i)
+            out += "0123456789abcdef"[frame[i] >> 4], out += "0123456789abcdef"[frame[i] & 15];
+        out += "\n";
+    }
+    return out;
 }
 
 } // namespace vttest

@@ -2,6 +2,8 @@
 // and removed again on every path; library calls run inside them in forked children.
 #pragma once
 
+#include "platform/unique_fd.hpp"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,7 +13,7 @@ namespace vttest {
 // Why namespaces cannot be made here, or empty when they can.
 std::string netns_unavailable();
 
-// Namespaces unique to this process, named after their roles, removed by the destructor.
+// Namespaces unique to this process, one per role, removed by the destructor.
 class netns_set {
 public:
     netns_set(const netns_set&) = delete;
@@ -25,36 +27,33 @@ public:
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
 
 protected:
-    // Makes the namespaces for `roles` ("a", "b", ...), then runs "ip -n NS ARGS" for each step
-    // ({role index, args}, "@N" in args naming namespace N) until one fails.
-    netns_set(std::vector<std::string> roles, const std::vector<std::pair<int, std::string>>& steps);
+    // Makes `roles` namespaces, then runs "ip -n NS ARGS" for each step ({role, args}, "@N" in
+    // args naming namespace N) until one fails.
+    netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
 
 private:
     std::string failure_;
 };
 
-// a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", 02:00:00:00:0a:02, 192.0.2.2/24) on one
-// veth pair, both up, loopbacks up.
+// a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, 192.0.2.2/24) on one veth pair.
 class netns_pair : public netns_set {
 public:
     netns_pair();
 };
 
-// Hosts a and b (as in the pair) and observer, whose bridge "br0" (192.0.2.3/24) joins them on
-// one Ethernet segment, so that it sees every broadcast frame either host sends.
+// Hosts a and b as in the pair, each joined to the observer's bridge "br0" (...:0a:03,
+// 192.0.2.3/24), which sees every broadcast frame; with a forger, a third host "vz" (...:0a:04,
+// 192.0.2.4/24) on the bridge too.
 class netns_segment : public netns_set {
 public:
-    netns_segment();
+    explicit netns_segment(bool with_forger = false);
     const std::string& observer() const { return names_[2]; }
-    // One more host on the segment: a namespace whose interface `dev` (MAC `hw`, address `cidr`)
-    // joins the bridge, removed with the segment. Answers its name, or empty when it failed.
-    std::string join(const std::string& dev, const std::string& hw, const std::string& cidr);
+    const std::string& forger() const { return names_.at(3); }
 };
 
-// An interface of `ns` with 236 IPv4 addresses of which 40 change per round (20 removed, then
-// added again), round after round, from construction until destruction; the rounds run in a
-// shell of their own process group, which the destructor ends by its id.
+// An interface of `ns` with 236 IPv4 addresses of which 40 change per round, round after round
+// until destruction, in a shell of its own process group that the destructor ends by its id.
 class churning_interface {
 public:
     churning_interface(const netns_set& net, const std::string& ns, const std::string& dev, const std::string& hw);
@@ -73,5 +72,11 @@ bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
+
+// A socket in `ns` that receives every ARP frame `ifname` sees from now on.
+cutil::unique_fd arp_listener(const std::string& ns, const char* ifname);
+// In hex, one a line, the frames received that announce `addr` (as sender and target protocol
+// address), read until the segment has been quiet for half a second.
+std::string announcements(int listener, const char* addr);
 
 } // namespace vttest

@@ -6,18 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 
 namespace vttest {
 
-template <class Net> class netns_fixture : public testing::Test {
+// `Net` is made with `args` for each test.
+template <class Net, auto... args> class netns_fixture : public testing::Test {
 protected:
     void SetUp() override
     {
         if (std::string why = netns_unavailable(); !why.empty())
             GTEST_SKIP() << why;
-        net = std::make_unique<Net>();
+        net = std::make_unique<Net>(args...);
         if (!net->failure().empty())
             GTEST_SKIP() << "cannot make the namespaces: " << net->failure();
     }
@@ -45,6 +47,11 @@ protected:
             return answer + (c.out + c.err == "" ? "" : " " + timeless(c.out + c.err));
         });
     }
+    // Sets net.ipv4.conf.`key` ("va/arp_ignore") in `ns`, never the host's.
+    bool set_conf(const std::string& ns, const std::string& key, int value)
+    {
+        return in(ns, [&] { return (std::ofstream("/proc/sys/net/ipv4/conf/" + key) << value).flush() ? "ok" : ""; }) == "ok";
+    }
     std::unique_ptr<Net> net;
 
 private:
@@ -57,9 +64,16 @@ protected:
     std::unique_ptr<netns_pair>& pair = net;
 };
 
+// The segment, with the observer's bridge listening for ARP from the start.
 class segment_test : public netns_fixture<netns_segment> {
 protected:
-    std::unique_ptr<netns_segment>& seg = net;
+    void SetUp() override
+    {
+        netns_fixture::SetUp();
+        if (!IsSkipped())
+            wire = arp_listener(seg->observer(), "br0");
+        ASSERT_TRUE(IsSkipped() || wire.valid());
+    }
     // The IPv4 addresses ip shows on `dev` of `ns`, each followed by a blank.
     std::string addrs(const std::string& ns, const char* dev) const
     {
@@ -68,6 +82,8 @@ protected:
             got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
         return got;
     }
+    std::unique_ptr<netns_segment>& seg = net;
+    cutil::unique_fd wire;
 };
 
 } // namespace vttest

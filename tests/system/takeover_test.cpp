@@ -1,52 +1,68 @@
-// A takeover end to end on the real kernel: hosts A and B and an observer on one bridged segment,
-// each in a network namespace the test makes. What the kernel holds is read back with ip; what
-// the segment saw is captured on the observer's bridge.
+// The takeover on the real kernel, by the library and by the vtnet command: hosts A and B and an
+// observer on one bridged segment, each a network namespace the test makes, and on a segment of
+// its own a forger flooding it with forged echo replies and ARP frames. What the kernel holds is
+// read back with ip; what the segment saw is captured on the observer's bridge.
 #include "cping/cping.hpp"
+#include "cutil/arpframe.hpp"
 #include "cutil/takeover.hpp"
-#include "support/arp_capture.hpp"
+#include "support/child.hpp"
 #include "support/netns_fixture.hpp"
+#include "support/queries.hpp"
+
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <thread>
 
 using namespace cutil;
 
 namespace {
 
 constexpr const char* moved = "192.0.2.100";
+const std::string a_hw = "020000000a01", b_hw = "020000000a02";
+
+// In hex, `n` announcements of the moved address by `hw`, which also stands as the target's.
+std::string announcements_by(const std::string& hw, int n)
+{
+    std::string out;
+    while (n-- > 0)
+        out += "ffffffffffff" + hw + "0806" + "0001080006040001" + hw + "c0000264" + hw + "c0000264\n";
+    return out;
+}
+
+// The hardware address `ns` holds for the moved address, or empty.
+std::string entry(const vttest::netns_set& net, const std::string& ns)
+{
+    std::string shown = net.ip_out(ns, std::string("neigh show ") + moved);
+    std::size_t at = shown.find("lladdr ");
+    return at == std::string::npos ? "" : shown.substr(at + 7, 17);
+}
 
 class Segment : public vttest::segment_test {
 protected:
-    std::string neighbour(const std::string& ns) { return seg->ip_out(ns, std::string("neigh show ") + moved); }
+    std::string announced() { return vttest::announcements(wire.get(), moved); }
 };
-
-// In hex, one a line, the frames the capture saw announce the moved address.
-std::string announced(vttest::arp_capture& wire)
-{
-    std::string out;
-    for (const std::string& frame : wire.announcements(moved)) {
-        for (unsigned char c : frame)
-            out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
-        out += "\n";
-    }
-    return out;
-}
 
 } // namespace
 
 TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
 {
-    vttest::arp_capture wire(seg->observer(), "br0");
-    ASSERT_TRUE(wire.ok());
     // A host route to the address, as a former owner may have left it; the takeover removes it.
     ASSERT_TRUE(seg->ip(seg->a(), std::string("route add ") + moved + "/32 via 127.0.0.1 dev lo"));
     EXPECT_EQ(said_in(seg->a(), [] { return do_take_ip("va:1", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:01 ]\n");
     EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 192.0.2.100/32 ");
     EXPECT_EQ(seg->ip_out(seg->a(), std::string("route show ") + moved), "");
-    // Three announcements from A's own hardware address, which also stands as the target's.
-    const std::string a_hw = "020000000a01", ip = "c0000264";
-    const std::string frame = "ffffffffffff" + a_hw + "0806" + "0001080006040001" + a_hw + ip + a_hw + ip + "\n";
-    EXPECT_EQ(announced(wire), frame + frame + frame);
-    // The observer now reaches the address at A.
+    EXPECT_EQ(announced(), announcements_by(a_hw, 3));
     EXPECT_EQ(in(seg->observer(), [] { return unix_ping(moved); }), "0");
-    EXPECT_NE(neighbour(seg->observer()).find("02:00:00:00:0a:01"), std::string::npos);
+    EXPECT_EQ(entry(*seg, seg->observer()), "02:00:00:00:0a:01");
 
     // A gives it back: parked on its loopback, queued, still "configured" here.
     EXPECT_EQ(said_in(seg->a(), [] {
@@ -55,16 +71,12 @@ TEST_F(Segment, TakeoverIsSeenOnTheWireAndFollowsTheAddressFromHostToHost)
         return answer + " " + get_released() + (configured_ip("va", moved) ? " configured" : "");
     }), "SUCCESS 192.0.2.100 configured do_release_ip device va IP 192.0.2.100 forget 0\nWARNING (T):: addresses parked on "
         "lo0 are still claimed by ARP on va: set net.ipv4.conf.va.arp_ignore=1 and arp_announce=2\n");
-    EXPECT_EQ(addrs(seg->a(), "va"), "192.0.2.1/24 ");
-    EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 192.0.2.100/32 ");
+    EXPECT_EQ(addrs(seg->a(), "va") + "| " + addrs(seg->a(), "lo"), "192.0.2.1/24 | 127.0.0.1/8 192.0.2.100/32 ");
 
-    // B takes it: the observer's entry follows to B without asking.
+    // B takes it: the observer's entry follows to B without asking. Then A forgets the parked copy.
     EXPECT_EQ(said_in(seg->b(), [] { return do_take_ip("vb", moved); }), "SUCCESS DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:02 ]\n");
-    const std::string b_hw = "020000000a02", by_b = "ffffffffffff" + b_hw + "0806" + "0001080006040001" + b_hw + ip + b_hw + ip + "\n";
-    EXPECT_EQ(announced(wire), by_b + by_b + by_b);
-    EXPECT_NE(neighbour(seg->observer()).find("02:00:00:00:0a:02"), std::string::npos);
-
-    // A forgets the parked address.
+    EXPECT_EQ(announced(), announcements_by(b_hw, 3));
+    EXPECT_EQ(entry(*seg, seg->observer()), "02:00:00:00:0a:02");
     in(seg->a(), [] { return queue_release_ip(moved, 1); });
     EXPECT_EQ(addrs(seg->a(), "lo"), "127.0.0.1/8 ");
 }
@@ -81,4 +93,267 @@ TEST_F(Segment, CleanupKeepsTheFirstAddressAndTakeRemovesTheParkedCopy)
     // Given back with the interface unknown ("ERROR"): only the loopback is touched.
     in(seg->a(), [] { return do_release_ip("ERROR", moved, 0); });
     EXPECT_EQ(addrs(seg->a(), "va") + "| " + addrs(seg->a(), "lo"), "192.0.2.1/24 192.0.2.100/32 | 127.0.0.1/8 192.0.2.100/32 ");
+}
+
+namespace {
+
+// "STATUS [standard error] standard output" of "vtnet ARGS" in `ns` (as nobody when asked),
+// lines parted by " | ", timed lines made constant.
+std::string vtnet(const std::string& ns, const std::string& args, bool as_nobody = false)
+{
+    std::vector<std::string> argv{"ip", "netns", "exec", ns};
+    if (as_nobody)
+        argv.insert(argv.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"});
+    argv.push_back(VTNET_BINARY);
+    std::istringstream words(args);
+    for (std::string w; words >> w;)
+        argv.push_back(w);
+    vttest::child_run c = vttest::run_in_child([&]() -> std::string {
+        std::vector<char*> v;
+        for (auto& a : argv)
+            v.push_back(a.data());
+        v.push_back(nullptr);
+        ::execvp(v[0], v.data());
+        std::_Exit(127);
+    });
+    auto lines = [](std::string text) {
+        for (std::size_t at; (at = text.find('\n')) != std::string::npos;)
+            text.replace(at, 1, at + 1 == text.size() ? "" : " | ");
+        return vttest::timeless(text);
+    };
+    return std::to_string(c.status) + (c.err.empty() ? "" : " [" + lines(c.err) + "]") + (c.out.empty() ? "" : " " + lines(c.out));
+}
+
+// Runs each "ARGS = STATUS ..." of `lines` in `ns`, in order.
+void expect_said(const std::string& ns, const std::vector<std::string>& lines)
+{
+    std::string said;
+    for (const std::string& line : lines) {
+        const std::string args = line.substr(0, line.find(" = "));
+        said += args + " = " + vtnet(ns, args) + "\n";
+    }
+    EXPECT_EQ(said, vttest::joined(lines));
+}
+
+using Vtnet = Segment;
+
+} // namespace
+
+TEST_F(Vtnet, QueriesAnswerWhatTheKernelHolds)
+{
+    ASSERT_TRUE(seg->ip(seg->a(), "addr add 198.51.100.1/24 brd + dev va"));
+    expect_said(seg->a(), {"ping 192.0.2.2 = 0 yes", "ping 192.0.2.9 = 1 no", "arp 192.0.2.2 = 0 02:00:00:00:0a:02",
+                           "arp 192.0.2.9 = 1 ERROR" /* asked for, never answered */, "iface 198.51.100.1 = 0 va",
+                           "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0", "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR",
+                           "hwaddr va = 0 02:00:00:00:0a:01", "hwaddr nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
+                           "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255",
+                           "addrs nosuch0 = 1 ERROR"});
+}
+
+// After each line: what vtnet said last, and what A's va and lo, B's vb and A's route to .50 hold.
+TEST_F(Vtnet, ChangesLandInTheKernelAndOnTheWire)
+{
+    const std::string &a = seg->a(), &b = seg->b();
+    ASSERT_TRUE(configure(a, {"addr add 198.51.100.1/24 dev va", "addr add 203.0.113.1/24 dev va"}));
+    const std::string va = "192.0.2.1/24 198.51.100.1/24 203.0.113.1/24 ", lo = "| 127.0.0.1/8 ", vb = "| 192.0.2.2/24 ";
+    const std::string m = "192.0.2.100/32 ", queued = "queued 192.0.2.100 | SUCCESS";
+    const struct {
+        const std::string& ns;
+        std::string args, said_ends, held, wire = "-"; // the announcements, where counted
+    } steps[] = {
+        {a, "route add 192.0.2.50", "SUCCESS", va + lo + vb + "| route"},
+        {a, "route del 192.0.2.50", "SUCCESS", va + lo + vb + "| "},
+        {a, "take va 192.0.2.100", "SUCCESS", va + m + lo + vb + "| ", announcements_by(a_hw, 3)},
+        {seg->observer(), "ping 192.0.2.100", "yes", va + m + lo + vb + "| "},
+        {a, "release va 192.0.2.100", queued, va + lo + m + vb + "| "},
+        {b, "take vb 192.0.2.100", "SUCCESS", va + lo + m + vb + m + "| ", announcements_by(b_hw, 3)},
+        {a, "release ERROR 192.0.2.100 --forget", queued, va + lo + vb + m + "| "},
+        {a, "garp va 192.0.2.100 5", "SUCCESS", va + lo + vb + m + "| ", announcements_by(a_hw, 5)},
+        {a, "garp va 192.0.2.100 0", "SUCCESS", va + lo + vb + m + "| ", ""},
+        {a, "cleanup va", "SUCCESS", "192.0.2.1/24 " + lo + vb + m + "| "},
+    };
+    for (const auto& s : steps) {
+        const std::string said = vtnet(s.ns, s.args);
+        EXPECT_TRUE(said.starts_with("0 ") && said.ends_with(s.said_ends)) << s.args << ": " << said;
+        const bool route = !seg->ip_out(a, "route show table all 192.0.2.50").empty();
+        EXPECT_EQ(addrs(a, "va") + "| " + addrs(a, "lo") + "| " + addrs(b, "vb") + (route ? "| route" : "| "), s.held) << s.args;
+        EXPECT_EQ(s.wire == "-" ? "-" : announced(), s.wire) << s.args;
+    }
+}
+
+// A line vtnet refuses, or an interface it does not find, is one line on standard error and
+// leaves the namespace as it was.
+TEST_F(Vtnet, RefusedLinesSayWhyInOneLineAndChangeNothing)
+{
+    const std::string& a = seg->a();
+    ASSERT_TRUE(seg->ip(a, "route add 192.0.2.100/32 via 127.0.0.1 dev lo"));
+    auto kernel = [&] { return seg->ip_out(a, "-4 addr show") + seg->ip_out(a, "-4 route show table all") + seg->ip_out(a, "-4 neigh show"); };
+    const std::string before = kernel(), take = "; usage: vtnet take IF ADDR]", not_one = " (four dotted decimal numbers, a host's)";
+    expect_said(a, {" = 2 [vtnet: no subcommand given (vtnet --help lists them)]",
+                    "takeover va 192.0.2.100 = 2 [vtnet: unknown subcommand 'takeover' (vtnet --help lists them)]",
+                    "take va = 2 [vtnet take: missing operand" + take,
+                    "take va 192.0.2.100 3 = 2 [vtnet take: unexpected operand '3'" + take,
+                    "take va 192.0.2.300 = 2 [vtnet take: bad address '192.0.2.300'" + not_one + take,
+                    "take va 0.0.0.0 = 2 [vtnet take: bad address '0.0.0.0'" + not_one + take,
+                    "take va0123456789abcd 192.0.2.100 = 2 [vtnet take: interface name too long (at most 15 bytes): 'va0123456789abcd'" + take,
+                    "release va 192.0.2.100 --forgot = 2 [vtnet release: unknown option '--forgot'; usage: vtnet release IF ADDR [--forget]]",
+                    "garp va 192.0.2.100 1000 = 2 [vtnet garp: bad count '1000' (0 to 100); usage: vtnet garp IF ADDR [COUNT]]",
+                    "route replace 192.0.2.100 = 2 [vtnet route: expected add or del, not 'replace'; usage: vtnet route add|del ADDR]",
+                    "take nosuch0 192.0.2.100 = 1 [vtnet: no interface nosuch0]", "release nosuch0 192.0.2.100 = 1 [vtnet: no interface nosuch0]",
+                    "check nosuch0 = 1 [vtnet: no interface nosuch0]"});
+    EXPECT_EQ(kernel(), before);
+}
+
+TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)
+{
+    const std::string answered = "va answers ARP for addresses parked on lo0: set net.ipv4.conf.va.arp_ignore=1 | ";
+    const std::string asks = "va may ask ARP from addresses parked on lo0: set net.ipv4.conf.va.arp_announce=2 | ";
+    const std::string no_raw = "no raw ICMP socket (Operation not permitted): ping answers no for every address | ";
+    const std::string no_device = "no packet device on va (Operation not permitted): take and garp announce nothing | ";
+    std::string no_bpf = "1 [";
+    for (int device = 0; device < 16; ++device)
+        no_bpf += "open: Operation not permitted | ";
+    no_bpf += "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx] ";
+    const struct {
+        int arp_ignore, arp_announce;
+        bool as_nobody;
+        std::string args, said;
+    } rows[] = {
+        {0, 0, false, "check", "1 " + answered + asks + "FAIL"},
+        {1, 1, false, "check va", "1 " + asks + "FAIL"},
+        {2, 2, false, "check", "0 SUCCESS"},
+        {8, 2, true, "check", no_bpf + no_raw + no_device + "FAIL"},
+    };
+    for (const auto& r : rows) {
+        ASSERT_TRUE(set_conf(seg->a(), "va/arp_ignore", r.arp_ignore) && set_conf(seg->a(), "va/arp_announce", r.arp_announce));
+        EXPECT_EQ(vtnet(seg->a(), r.args, r.as_nobody), r.said) << r.arp_ignore << " " << r.arp_announce;
+    }
+}
+
+namespace {
+
+using frame = std::vector<std::uint8_t>;
+
+constexpr const char* live = "192.0.2.2";
+constexpr const char* absent = "192.0.2.99";
+const std::uint8_t mac_a[6]{0x02, 0, 0, 0, 0x0a, 0x01};
+const std::uint8_t mac_forger[6]{0x02, 0, 0, 0, 0x0a, 0x04};
+
+template <class T> void put(frame& f, const T& value)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
+    f.insert(f.end(), bytes, bytes + sizeof value);
+}
+
+// An echo message of `type` as the probe writes one, `payload` bytes after its header, cut to `keep`.
+frame icmp(std::uint8_t type, std::uint16_t ident, std::uint16_t seq, std::size_t payload, std::size_t keep = SIZE_MAX)
+{
+    frame m(std::max(8 + payload, echo_request_size));
+    build_echo_request(reinterpret_cast<std::byte*>(m.data()), ident, seq);
+    m.resize(std::min(8 + payload, keep));
+    m[0] = type, m[2] = m[3] = 0;
+    const std::uint16_t sum = in_cksum(m.data(), m.size());
+    std::memcpy(m.data() + 2, &sum, 2);
+    return m;
+}
+
+// The frames that carry `message` from `src` to host A: one IPv4 datagram, in fragments of 1480
+// bytes when it does not fit the segment's MTU.
+void to_a(std::vector<frame>& out, const char* src, const frame& message)
+{
+    const auto id = static_cast<std::uint16_t>(out.size());
+    for (std::size_t at = 0; at < message.size(); at += 1480) {
+        const std::size_t n = std::min<std::size_t>(1480, message.size() - at);
+        const auto more = static_cast<std::uint16_t>(at + n < message.size() ? IP_MF : 0);
+        iphdr ip{.tot_len = htons(static_cast<std::uint16_t>(20 + n)), .id = htons(id), .frag_off = htons(static_cast<std::uint16_t>(more | at / 8)),
+                 .ttl = 64, .protocol = IPPROTO_ICMP, .saddr = ::inet_addr(src), .daddr = ::inet_addr("192.0.2.1")};
+        ip.ihl = 5;
+        ip.version = 4;
+        ip.check = in_cksum(&ip, sizeof ip);
+        frame f(mac_a, mac_a + 6);
+        f.insert(f.end(), mac_forger, mac_forger + 6);
+        put(f, htons(ETH_P_IP));
+        put(f, ip);
+        f.insert(f.end(), message.begin() + static_cast<std::ptrdiff_t>(at), message.begin() + static_cast<std::ptrdiff_t>(at + n));
+        out.push_back(std::move(f));
+    }
+}
+
+// Every forgery of an answer to the probe `ident`/`seq` for both addresses it probes (only the
+// target itself sends the true answer), and ARP frames the segment's hosts must not take for an
+// owner's word: about other addresses, and malformed ones about the moved address.
+std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
+{
+    std::vector<frame> out;
+    const auto other = static_cast<std::uint16_t>(ident ^ 0x5a5a), late = static_cast<std::uint16_t>(seq - 1);
+    for (const char* target : {live, absent}) {
+        to_a(out, target, icmp(icmp_echo_reply, other, seq, 56));   // another process's reply
+        to_a(out, target, icmp(icmp_echo_reply, ident, late, 56));  // a late reply to an earlier probe
+        to_a(out, target, icmp(icmp_echo_reply, other, seq, 3000)); // oversized, in fragments
+        to_a(out, target, icmp(icmp_echo_reply, ident, seq, 0, 4)); // a runt
+    }
+    for (const char* elsewhere : {"192.0.2.3", "192.0.2.4", "198.51.100.7"}) {
+        to_a(out, elsewhere, icmp(icmp_echo_reply, ident, seq, 56));   // the right reply from elsewhere
+        to_a(out, elsewhere, icmp(icmp_echo_reply, ident, seq, 3000)); // the same, oversized
+    }
+    auto arp = [&](const char* addr, std::size_t length) -> frame& {
+        const arp_frame f = build_arp_announcement(mac_forger, ::inet_addr(addr));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(f.data());
+        return out.emplace_back(bytes, bytes + length);
+    };
+    arp(moved, 42)[18] = 5;    // hardware address length
+    arp(moved, 42)[19] = 6;    // protocol address length
+    arp(moved, 42)[16] = 0x86; // protocol
+    arp(moved, 20), arp(moved, 30);
+    arp("198.51.100.9", 42);
+    arp("203.0.113.6", 42)[41] = 5; // asks for 203.0.113.5
+    return out;
+}
+
+// Floods the segment from the forger's namespace on a thread of this process until destroyed
+// (a minute at most): every millisecond, the forgeries for the probe's current sequence.
+struct forger {
+    forger(const std::string& ns, std::uint16_t ident)
+        : flood([this, ns, ident](std::stop_token stop) {
+              vttest::on_netns_thread(ns, [&] {
+                  unique_fd sock(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
+                  sockaddr_ll to{.sll_family = AF_PACKET, .sll_ifindex = static_cast<int>(::if_nametoindex("vz")), .sll_halen = 6};
+                  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+                  for (; sock && !stop.stop_requested() && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+                      for (const frame& f : forgeries(ident, seq))
+                          sent += ::sendto(sock.get(), f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+              });
+          })
+    {
+    }
+    std::atomic<std::uint16_t> seq{0}; // of the next probe
+    std::atomic<std::size_t> sent{0};
+    std::jthread flood;
+};
+
+using Hostile = vttest::netns_fixture<vttest::netns_segment, true>;
+
+} // namespace
+
+TEST_F(Hostile, ProbeKeepsItsWordAndTakeoverReachesTheObserverThroughAFlood)
+{
+    // A probes on a thread of this process, so that the forger knows its identifier and follows its sequence.
+    forger forged(net->forger(), static_cast<std::uint16_t>(::getpid() & 0xffff));
+    std::string answers;
+    for (int i = 0; i < 10; ++i)
+        for (const char* target : {live, absent}) {
+            forged.seq = static_cast<std::uint16_t>(nsent + 1);
+            vttest::on_netns_thread(net->a(), [&] { answers += std::to_string(unix_ping(target)); });
+        }
+    EXPECT_EQ(answers, "01010101010101010101");
+
+    // A holds the address and the observer reaches it there; A gives it up and B takes it over.
+    EXPECT_EQ(in(net->a(), [] { return do_take_ip("va", moved); }), "SUCCESS");
+    EXPECT_EQ(in(net->observer(), [] { return unix_ping(moved); }), "0");
+    EXPECT_EQ(entry(*net, net->observer()), "02:00:00:00:0a:01");
+    in(net->a(), [] { return do_release_ip("va", moved, 1); });
+    EXPECT_EQ(in(net->b(), [] { return do_take_ip("vb", moved); }), "SUCCESS");
+    EXPECT_EQ(entry(*net, net->observer()), "02:00:00:00:0a:02");
+    EXPECT_EQ(in(net->observer(), [] { return unix_ping(moved); }), "0");
+    EXPECT_GT(forged.sent, 0u);
 }

@@ -36,24 +36,20 @@ bool enter(const std::string& ns)
 
 using step_list = std::vector<std::pair<int, std::string>>;
 
-// Host `h` (0: a, 1: b, 3: the forger) on the observer's bridge: "v" and its letter, its own
-// hardware address and 192.0.2.h+1/24.
-void add_host(step_list& s, int h)
-{
-    const std::string dev = std::string("v") + "ab?z"[h], n = std::to_string(h + 1);
-    s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n + " type veth peer name p" + dev + " netns @2"},
-                       {2, "link set p" + dev + " master br0"}, {2, "link set p" + dev + " up"},
-                       {h, "addr add 192.0.2." + n + "/24 dev " + dev}, {h, "link set lo up"}, {h, "link set " + dev + " up"}});
-}
-
+// The observer's bridge, and hosts 0 (a), 1 (b) and 3 (the forger) on it as "v" and their letter,
+// each with its own hardware address and 192.0.2.N/24, N its number plus one.
 step_list segment_steps(bool with_forger)
 {
     step_list s{{2, "link add br0 address 02:00:00:00:0a:03 type bridge"}, {2, "addr add 192.0.2.3/24 dev br0"},
-            {2, "link set lo up"}, {2, "link set br0 up"}};
-    add_host(s, 0);
-    add_host(s, 1);
-    if (with_forger)
-        add_host(s, 3);
+                {2, "link set lo up"}, {2, "link set br0 up"}};
+    for (int h : {0, 1, 3}) {
+        if (h == 3 && !with_forger)
+            break;
+        const std::string dev = std::string("v") + "ab?z"[h], n = std::to_string(h + 1);
+        s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n + " type veth peer name p" + dev + " netns @2"},
+                           {2, "link set p" + dev + " master br0"}, {2, "link set p" + dev + " up"},
+                           {h, "addr add 192.0.2." + n + "/24 dev " + dev}, {h, "link set lo up"}, {h, "link set " + dev + " up"}});
+    }
     return s;
 }
 
@@ -61,9 +57,7 @@ step_list segment_steps(bool with_forger)
 
 std::string netns_unavailable()
 {
-    if (::geteuid() != 0)
-        return "network namespaces need root";
-    return shell("ip -V") ? "" : "the ip command (iproute2) is not installed";
+    return ::geteuid() != 0 ? "network namespaces need root" : shell("ip -V") ? "" : "the ip command (iproute2) is not installed";
 }
 
 netns_set::netns_set(int roles, const step_list& steps)

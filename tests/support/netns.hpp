@@ -27,8 +27,8 @@ public:
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
 
 protected:
-    // Makes `roles` namespaces, then runs "ip -n NS ARGS" for each step ({role, args}, "@N" in
-    // args naming namespace N) until one fails.
+    // Makes `roles` namespaces, then runs each step ({role, "ip -n" arguments}, "@N" in them
+    // naming namespace N) until one fails.
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
 
@@ -42,9 +42,8 @@ public:
     netns_pair();
 };
 
-// Hosts a and b as in the pair, each joined to the observer's bridge "br0" (...:0a:03,
-// 192.0.2.3/24), which sees every broadcast frame; with a forger, a third host "vz" (...:0a:04,
-// 192.0.2.4/24) on the bridge too.
+// a and b as in the pair, joined by the observer's bridge "br0" (...:0a:03, 192.0.2.3/24), which
+// sees every broadcast frame; with a forger, "vz" (...:0a:04, 192.0.2.4/24) joins it too.
 class netns_segment : public netns_set {
 public:
     explicit netns_segment(bool with_forger = false);
@@ -69,7 +68,6 @@ private:
 
 // Runs `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
-
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
 

@@ -23,7 +23,7 @@ protected:
         if (!net->failure().empty())
             GTEST_SKIP() << "cannot make the namespaces: " << net->failure();
     }
-    // Runs the ip commands in `ns`, in order; false (the failed one reported) when one fails.
+    // Runs the ip commands in `ns` in order; false, the failed one reported, when one fails.
     bool configure(const std::string& ns, std::initializer_list<std::string> steps)
     {
         for (const std::string& step : steps)
@@ -59,10 +59,7 @@ private:
     static std::string as_text(int n) { return std::to_string(n); }
 };
 
-class netns_test : public netns_fixture<netns_pair> {
-protected:
-    std::unique_ptr<netns_pair>& pair = net;
-};
+using netns_test = netns_fixture<netns_pair>;
 
 // The segment, with the observer's bridge listening for ARP from the start.
 class segment_test : public netns_fixture<netns_segment> {
@@ -71,18 +68,19 @@ protected:
     {
         netns_fixture::SetUp();
         if (!IsSkipped())
-            wire = arp_listener(seg->observer(), "br0");
+            wire = arp_listener(net->observer(), "br0");
         ASSERT_TRUE(IsSkipped() || wire.valid());
     }
     // The IPv4 addresses ip shows on `dev` of `ns`, each followed by a blank.
     std::string addrs(const std::string& ns, const char* dev) const
     {
-        std::string out = seg->ip_out(ns, std::string("-4 -o addr show dev ") + dev), got;
+        std::string out = net->ip_out(ns, std::string("-4 -o addr show dev ") + dev), got;
         for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
             got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
         return got;
     }
-    std::unique_ptr<netns_segment>& seg = net;
+    // In hex, the frames the observer's bridge saw announce `addr` since it last looked.
+    std::string announced(const char* addr) const { return announcements(wire.get(), addr); }
     cutil::unique_fd wire;
 };
 

@@ -20,24 +20,19 @@ using namespace cutil;
 
 namespace {
 
-const int whole_arp_table[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_flags, bsd::rtf_llinfo};
-
-// Asks the size of the ARP table (whole, or of one address), adds an entry for `grown` on vc,
-// runs `between` ("next": nothing; "between": another query; "thread": the fill on another
-// thread), then fills a buffer of the size first answered: "filled" or the error.
+// The ARP table's size (whole, or of `grown` only), an entry for `grown` added, then a fill into a
+// buffer of that size: at once ("next"), after another query ("between") or on another thread
+// ("thread"). Answers "filled" or the error.
 std::string size_grow_fill(bool whole, const std::string& between, const std::string& grown)
 {
-    auto query = [&](void* buffer, std::size_t* size) {
-        return whole ? platform::active().route_sysctl(whole_arp_table, buffer, size)
-                     : platform::active().arp_sysctl(inet_addr(grown.c_str()), buffer, size);
-    };
-    std::size_t size = 0;
-    if (int e = query(nullptr, &size))
-        return "size " + std::to_string(e);
-    if (std::system(("ip neigh add " + grown + " lladdr 02:00:00:00:0e:01 dev vc nud permanent").c_str()) != 0)
-        return "ip failed";
+    const int arp_table[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_flags, bsd::rtf_llinfo};
     const int iflist[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_iflist, 0};
-    std::size_t other = 0;
+    auto query = [&](void* buffer, std::size_t* size) {
+        return whole ? platform::active().route_sysctl(arp_table, buffer, size) : platform::active().arp_sysctl(inet_addr(grown.c_str()), buffer, size);
+    };
+    std::size_t size = 0, other = 0;
+    if (query(nullptr, &size) != 0 || std::system(("ip neigh add " + grown + " lladdr 02:00:00:00:0e:01 dev vc nud permanent").c_str()) != 0)
+        return "cannot grow";
     if (between == "between")
         platform::active().route_sysctl(iflist, nullptr, &other);
     std::vector<std::byte> buffer(size + 1);
@@ -60,7 +55,7 @@ using NetWrite = vttest::netns_test;
 
 TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
 {
-    ASSERT_TRUE(configure(pair->a(), {
+    ASSERT_TRUE(configure(net->a(), {
         "addr add 198.51.100.1/25 dev va", "addr add 192.0.2.7/24 dev va", "addr add 203.0.113.5/24 dev va label va:5",
         "addr add 203.0.113.9/32 dev lo", "link add dn0 type veth peer name dn1", "addr add 203.0.113.1/24 dev dn0",
         "link add vc type veth peer name vd", "link set vc up", "link set vd up", "addr add 203.0.113.20/24 dev vc label vc:1",
@@ -68,7 +63,7 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
         "link set ve0 up", "link set ve1 up", "addr add 198.51.100.1/25 dev ve0" /* first there, listed after va */,
         "link add lo1 type veth peer name lo1p", "addr add 198.51.100.129/28 dev lo1 label lo1:1",
         "addr add 198.51.100.200/24 dev lo1", "link add lo2 type veth peer name lo2p", "addr add 198.51.100.65/26 dev lo2 label lo2:7"}));
-    expect_answers(pair->a(), {
+    expect_answers(net->a(), {
         "interface 192.0.2.1 = va", "interface 198.51.100.1 = va", "interface 192.0.2.7 = va",
         "interface 203.0.113.9 = ERROR" /* loopback */, "interface 203.0.113.1 = ERROR" /* down */,
         "interface 203.0.113.5 = ERROR" /* alias */, "interface 192.0.2.2 = ERROR" /* the peer's */,
@@ -84,18 +79,18 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
 
 TEST_F(NetQueries, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
 {
-    ASSERT_TRUE(configure(pair->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
-    expect_answers(pair->b(), {"netmask lo = ERROR [ERR (T):: could not read netmask]", "netmask lo:1 = ERROR [ERR (T):: could not read netmask]", "netmask lo0 = 255.0.0.0",
+    ASSERT_TRUE(configure(net->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
+    expect_answers(net->b(), {"netmask lo = ERROR [ERR (T):: could not read netmask]", "netmask lo:1 = ERROR [ERR (T):: could not read netmask]", "netmask lo0 = 255.0.0.0",
                               "netmask lo0:1 = 255.0.0.0", "addresses lo = none", "hw lo = 00:00:00:00:00:00"});
     // A host interface that carries the product's loopback name is known by the host's.
-    ASSERT_TRUE(configure(pair->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
-    expect_answers(pair->a(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0",
+    ASSERT_TRUE(configure(net->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
+    expect_answers(net->a(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0",
                               "addresses lo = 198.51.100.200/255.255.255.192 ", "addresses lo0 = 127.0.0.1/255.0.0.0 "});
 }
 
 TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowTheirOwnSize)
 {
-    ASSERT_TRUE(configure(pair->a(), {
+    ASSERT_TRUE(configure(net->a(), {
         "link add vc type veth peer name vd", "link set vc up", "link set vd up",
         "neigh add 192.0.2.50 lladdr 02:00:00:00:0b:01 dev va nud noarp",
         "neigh add 203.0.113.60 lladdr 02:00:00:00:0b:02 dev vc nud noarp",
@@ -105,14 +100,14 @@ TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowThei
         "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:01 dev va nud permanent",
         "neigh add 192.0.2.53 lladdr 02:00:00:00:0d:03 dev va nud permanent",
         "neigh add 192.0.2.54 lladdr 02:00:00:00:0d:04 dev va nud permanent"}));
-    expect_answers(pair->a(), {
+    expect_answers(net->a(), {
         "arp 192.0.2.2 = ERROR", "ping 192.0.2.2 = 0", "arp 192.0.2.2 = 02:00:00:00:0a:02",
         "ping 192.0.2.77 = 1", "arp 192.0.2.77 = ERROR" /* the entry left behind has no address */,
         "arp 203.0.113.77 = ERROR", "arp 192.0.2.50 = 02:00:00:00:0b:01", "arp 203.0.113.60 = 02:00:00:00:0b:02",
         "arp 192.0.2.51 = 02:00:00:00:0b:03", "arp 224.0.0.251 = ERROR",
         "arp 192.0.2.52 = 02:00:00:00:0d:01" /* the lower interface index first */, "entries 192.0.2.52 = 2",
         "entries 192.0.2.99 = 0"});
-    EXPECT_EQ(vttest::run_in_netns(pair->a(), [] {
+    EXPECT_EQ(vttest::run_in_netns(net->a(), [] {
         std::string out;
         for (auto [whole, between, grown] : {std::tuple{true, "next", "192.0.2.60"}, {true, "between", "192.0.2.61"},
                                              {true, "thread", "192.0.2.62"}, {false, "next", "192.0.2.53"}, {false, "between", "192.0.2.54"}})
@@ -123,22 +118,19 @@ TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowThei
 
 TEST_F(NetQueries, EveryReadAnswersWhileAddressesChange)
 {
-    vttest::churning_interface churn(*pair, pair->a(), "churn0", "02:00:00:00:0c:01");
+    vttest::churning_interface churn(*net, net->a(), "churn0", "02:00:00:00:0c:01");
     ASSERT_EQ(churn.failure(), "");
     // Reads until the address count was seen to change at least once, 300 at the least.
-    std::string out = vttest::run_in_netns(pair->a(), [] {
-        int failed = 0, calls = 0;
+    EXPECT_EQ(vttest::run_in_netns(net->a(), [] {
+        int failed = 0;
         std::set<int> counts;
-        for (; calls < 3000 && (calls < 300 || counts.size() < 2); ++calls) {
+        for (int calls = 0; calls < 3000 && (calls < 300 || counts.size() < 2); ++calls) {
             device_info info;
-            if (get_device_info("churn0", info) == 0 || my_ether_addr("churn0") != "02:00:00:00:0c:01")
-                ++failed;
-            else
-                counts.insert(info.addr_count);
+            bool read = get_device_info("churn0", info) == 1 && my_ether_addr("churn0") == "02:00:00:00:0c:01";
+            read ? (void)counts.insert(info.addr_count) : (void)++failed;
         }
         return "failed " + std::to_string(failed) + ", churn seen " + std::to_string(counts.size() > 1);
-    });
-    EXPECT_EQ(out, "failed 0, churn seen 1");
+    }), "failed 0, churn seen 1");
 }
 
 TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
@@ -168,11 +160,11 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
     };
     for (const row& r : rows) {
         const std::string label = std::string(r.ifname) + " " + r.addr + (r.remove ? " remove" : " add");
-        EXPECT_EQ(said_in(pair->a(), [&] {
+        EXPECT_EQ(said_in(net->a(), [&] {
             errno = EDOM; // what a malformed text is reported with
             return unix_ifconfig(r.ifname, r.addr, r.mask, r.brd, 0, r.remove);
         }), r.answer) << label;
-        const std::string shown = pair->ip_out(pair->a(), std::string("-4 -o addr show dev ") + r.dev);
+        const std::string shown = net->ip_out(net->a(), std::string("-4 -o addr show dev ") + r.dev);
         EXPECT_EQ(shown.find(r.shown.substr(r.shown[0] == '-')) == std::string::npos, r.shown[0] == '-') << label << "\n" << shown;
     }
 }
@@ -181,13 +173,13 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
 // through va exactly while parked addresses are said to be answered there.
 TEST_F(NetWrite, ParkedAddressAnsweredOnTheLinkUntilArpIgnoreSaysNot)
 {
-    ASSERT_EQ(said_in(pair->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
-    ASSERT_TRUE(pair->ip(pair->b(), "route add 203.0.113.10/32 dev vb"));
+    ASSERT_EQ(said_in(net->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
+    ASSERT_TRUE(net->ip(net->b(), "route add 203.0.113.10/32 dev vb"));
     for (int arp_ignore : {0, 1}) {
-        ASSERT_TRUE(set_conf(pair->a(), "va/arp_ignore", arp_ignore));
-        ASSERT_TRUE(pair->ip(pair->b(), "neigh flush dev vb"));
-        EXPECT_EQ(said_in(pair->b(), [] { return unix_ping("203.0.113.10"); }), arp_ignore == 0 ? "0" : "1") << arp_ignore;
-        EXPECT_EQ(said_in(pair->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }),
+        ASSERT_TRUE(set_conf(net->a(), "va/arp_ignore", arp_ignore));
+        ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
+        EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), arp_ignore == 0 ? "0" : "1") << arp_ignore;
+        EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }),
                   arp_ignore == 0 ? "10" : "0") << arp_ignore;
     }
 }
@@ -196,32 +188,32 @@ TEST_F(NetWrite, ParkedAddressAnsweredOnTheLinkUntilArpIgnoreSaysNot)
 // socket left open in the first one.
 TEST_F(NetWrite, ChangesFollowTheProcessIntoAnotherNamespace)
 {
-    const std::string b = pair->b();
-    EXPECT_EQ(said_in(pair->a(), [&] {
+    const std::string b = net->b();
+    EXPECT_EQ(said_in(net->a(), [&] {
         int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0);
         unique_fd ns(::open(("/var/run/netns/" + b).c_str(), O_RDONLY | O_CLOEXEC));
         if (!ns || ::setns(ns.get(), CLONE_NEWNET) != 0)
             return -1;
         return first * 10 + unix_ifconfig("vb", "203.0.113.31", "255.255.255.255", nullptr, 0, 0);
     }), "0");
-    EXPECT_NE(pair->ip_out(b, "-4 -o addr show dev vb").find(" inet 203.0.113.31/32 "), std::string::npos);
-    EXPECT_EQ(pair->ip_out(pair->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
+    EXPECT_NE(net->ip_out(b, "-4 -o addr show dev vb").find(" inet 203.0.113.31/32 "), std::string::npos);
+    EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
 }
 
 TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
 {
     // A route already there, or already gone, is what was wanted.
     for (int del : {0, 0, 1, 1}) {
-        EXPECT_EQ(said_in(pair->a(), [&] { return unix_route("va", "203.0.113.9", 0, del); }), "0") << del;
-        EXPECT_EQ(pair->ip_out(pair->a(), "route show 203.0.113.9"), del ? "" : "203.0.113.9 via 127.0.0.1 dev lo proto static \n");
+        EXPECT_EQ(said_in(net->a(), [&] { return unix_route("va", "203.0.113.9", 0, del); }), "0") << del;
+        EXPECT_EQ(net->ip_out(net->a(), "route show 203.0.113.9"), del ? "" : "203.0.113.9 via 127.0.0.1 dev lo proto static \n");
     }
     for (int up : {0, 1}) {
-        EXPECT_EQ(said_in(pair->a(), [&] {
+        EXPECT_EQ(said_in(net->a(), [&] {
             unique_fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
             int r = up ? set_flag(sock.get(), "va", IFF_UP) : clr_flag(sock.get(), "va", IFF_UP);
             return r * 10 + (get_flags(sock.get(), "va") & IFF_UP);
         }), up ? "1" : "0");
-        const std::string link = pair->ip_out(pair->a(), "-o link show va");
+        const std::string link = net->ip_out(net->a(), "-o link show va");
         EXPECT_EQ(link.substr(0, link.find('>')).find(",UP") != std::string::npos || link.find("<UP") != std::string::npos, up == 1);
     }
 }

@@ -37,15 +37,13 @@ private:
 };
 
 // a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, 192.0.2.2/24) on one veth pair.
-class netns_pair : public netns_set {
-public:
+struct netns_pair : netns_set {
     netns_pair();
 };
 
 // a and b as in the pair, joined by the observer's bridge "br0" (...:0a:03, 192.0.2.3/24), which
 // sees every broadcast frame; with a forger, "vz" (...:0a:04, 192.0.2.4/24) joins it too.
-class netns_segment : public netns_set {
-public:
+struct netns_segment : netns_set {
     explicit netns_segment(bool with_forger = false);
     const std::string& observer() const { return names_[2]; }
     const std::string& forger() const { return names_.at(3); }

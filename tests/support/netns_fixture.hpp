@@ -3,6 +3,7 @@
 
 #include "support/console.hpp"
 #include "support/netns.hpp"
+#include "support/queries.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,40 +24,23 @@ protected:
         if (!net->failure().empty())
             GTEST_SKIP() << "cannot make the namespaces: " << net->failure();
     }
-    // Runs the ip commands in `ns` in order; false, the failed one reported, when one fails.
-    bool configure(const std::string& ns, std::initializer_list<std::string> steps)
-    {
-        for (const std::string& step : steps)
-            if (!net->ip(ns, step)) {
-                ADD_FAILURE() << "ip " << step;
-                return false;
-            }
-        return true;
-    }
-    // What `fn` answered inside `ns`, as text.
-    template <class F> std::string in(const std::string& ns, F&& fn)
-    {
-        return run_in_netns(ns, [&] { return as_text(fn()); });
-    }
-    // The same, followed by what it printed (timed lines made constant).
-    template <class F> std::string said_in(const std::string& ns, F&& fn)
-    {
-        return run_in_netns(ns, [&] {
-            std::string answer;
-            console c = console_of([&] { answer = as_text(fn()); });
-            return answer + (c.out + c.err == "" ? "" : " " + timeless(c.out + c.err));
-        });
-    }
+    // Runs the ip commands in `ns` in one batch, in order; false when one fails.
+    bool configure(const std::string& ns, const std::vector<std::string>& steps) { return net->batch(ns, joined(steps)); }
     // Sets net.ipv4.conf.`key` ("va/arp_ignore") in `ns`, never the host's.
     bool set_conf(const std::string& ns, const std::string& key, int value)
     {
-        return in(ns, [&] { return (std::ofstream("/proc/sys/net/ipv4/conf/" + key) << value).flush() ? "ok" : ""; }) == "ok";
+        return run_in_netns(ns, [&] { return (std::ofstream("/proc/sys/net/ipv4/conf/" + key) << value).flush() ? "ok" : ""; }) == "ok";
+    }
+    // What `fn` answered inside `ns`, followed by what it printed (timed lines made constant).
+    template <class F> std::string said_in(const std::string& ns, F&& fn)
+    {
+        return run_in_netns(ns, [&] {
+            int answer = 0;
+            console c = console_of([&] { answer = fn(); });
+            return std::to_string(answer) + (c.out + c.err == "" ? "" : " " + timeless(c.out + c.err));
+        });
     }
     std::unique_ptr<Net> net;
-
-private:
-    static std::string as_text(const std::string& s) { return s; }
-    static std::string as_text(int n) { return std::to_string(n); }
 };
 
 using netns_test = netns_fixture<netns_pair>;

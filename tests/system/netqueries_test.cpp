@@ -135,13 +135,8 @@ TEST_F(NetQueries, EveryReadAnswersWhileAddressesChange)
 
 TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
 {
-    struct row {
-        const char *ifname, *addr, *mask, *brd;
-        int remove;
-        std::string answer;
-        const char* dev;   // where ip looks
-        std::string shown; // " inet ..." expected there, or "-" followed by what must be absent
-    } rows[] = {
+    // What unix_ifconfig answered and printed; then in ip's lines for `dev`, " inet ..." or, after a '-', what must be absent.
+    const struct { const char *ifname, *addr, *mask, *brd; int remove; std::string answer; const char* dev; std::string shown; } rows[] = {
         {"va", "203.0.113.9", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.9/32 "},
         {"va", "203.0.113.9", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.9/32 "}, // already there: done
         {"va", "203.0.113.9", nullptr, nullptr, 1, "0", "va", "- 203.0.113.9/"},
@@ -158,7 +153,7 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
         {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0,
          "1 ERR (T):: SIOCSIFADDR on nosuch0 (203.0.113.11) : No such device or address\n", "va", "- 203.0.113.11/"},
     };
-    for (const row& r : rows) {
+    for (const auto& r : rows) {
         const std::string label = std::string(r.ifname) + " " + r.addr + (r.remove ? " remove" : " add");
         EXPECT_EQ(said_in(net->a(), [&] {
             errno = EDOM; // what a malformed text is reported with

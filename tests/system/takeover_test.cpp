@@ -14,6 +14,7 @@
 #include <netinet/ip.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -128,26 +129,20 @@ std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
     return out;
 }
 
-// Floods the segment from the forger's namespace on a thread of this process until destroyed
-// (a minute at most): every millisecond, the forgeries for the probe's current sequence.
-struct forger {
-    forger(const std::string& ns, std::uint16_t ident)
-        : flood([this, ns, ident](std::stop_token stop) {
-              vttest::on_netns_thread(ns, [&] {
-                  unique_fd sock(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
-                  sockaddr_ll to{.sll_family = AF_PACKET, .sll_ifindex = static_cast<int>(::if_nametoindex("vz")), .sll_halen = 6};
-                  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-                  for (; sock && !stop.stop_requested() && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
-                      for (const frame& f : forgeries(ident, seq))
-                          sent += ::sendto(sock.get(), f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
-              });
-          })
-    {
-    }
-    std::atomic<std::uint16_t> seq{0}; // of the next probe
-    std::atomic<std::size_t> sent{0};
-    std::jthread flood;
-};
+// Floods the segment from `ns` on a thread of this process until stopped (a minute at most): every
+// millisecond, the forgeries for the probe's next sequence `seq`; counts the frames `sent`.
+void flood(std::stop_token stop, const std::string& ns, std::uint16_t ident, const std::atomic<std::uint16_t>& seq,
+           std::atomic<std::size_t>& sent)
+{
+    vttest::on_netns_thread(ns, [&] {
+        unique_fd sock(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
+        sockaddr_ll to{.sll_family = AF_PACKET, .sll_ifindex = static_cast<int>(::if_nametoindex("vz")), .sll_halen = 6};
+        const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        for (; sock && !stop.stop_requested() && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+            for (const frame& f : forgeries(ident, seq))
+                sent += ::sendto(sock.get(), f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+    });
+}
 
 using Vtnet = vttest::segment_test;
 using Hostile = vttest::netns_fixture<vttest::netns_segment, true>;
@@ -244,11 +239,13 @@ TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)
 TEST_F(Hostile, ProbeKeepsItsWordAndTakeoverReachesTheObserverThroughAFlood)
 {
     // A probes on a thread of this process, so that the forger knows its identifier and follows its sequence.
-    forger forged(net->forger(), static_cast<std::uint16_t>(::getpid() & 0xffff));
+    std::atomic<std::uint16_t> seq{0};
+    std::atomic<std::size_t> sent{0};
+    std::jthread forger(flood, net->forger(), static_cast<std::uint16_t>(::getpid() & 0xffff), std::cref(seq), std::ref(sent));
     std::string answers;
     for (int i = 0; i < 10; ++i)
         for (const char* target : {live, absent}) {
-            forged.seq = static_cast<std::uint16_t>(nsent + 1);
+            seq = static_cast<std::uint16_t>(nsent + 1);
             vttest::on_netns_thread(net->a(), [&] { answers += std::to_string(unix_ping(target)); });
         }
     EXPECT_EQ(answers, "01010101010101010101");
@@ -259,5 +256,5 @@ TEST_F(Hostile, ProbeKeepsItsWordAndTakeoverReachesTheObserverThroughAFlood)
     expect_said(net->a(), {"release va 192.0.2.100 --forget = 0 do_release_ip device va IP 192.0.2.100 forget 1 | queued 192.0.2.100 | SUCCESS"});
     expect_said(net->b(), {"take vb 192.0.2.100 = " + took + "2 ] | SUCCESS"});
     expect_said(net->observer(), {"arp 192.0.2.100 = 0 02:00:00:00:0a:02", "ping 192.0.2.100 = 0 yes"});
-    EXPECT_GT(forged.sent, 0u);
+    EXPECT_GT(sent, 0u);
 }

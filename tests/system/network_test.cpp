@@ -113,7 +113,7 @@ void expect_answers(const std::string& ns, const std::vector<std::string>& lines
 }
 
 constexpr const char* moved = "192.0.2.100";
-const std::string took = "0 DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:0"; // what a take said, but the host's number
+const std::string took = "0 DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:0"; // a take's word, to the host's last digit
 
 // In hex, `n` announcements of the moved address by `hw`, which also stands as the target's.
 std::string announcements_by(const std::string& hw, int n)
@@ -163,7 +163,8 @@ frame icmp(std::uint8_t type, std::uint16_t ident, std::uint16_t seq, std::size_
     frame m(std::max(8 + payload, echo_request_size));
     build_echo_request(reinterpret_cast<std::byte*>(m.data()), ident, seq);
     m.resize(std::min(8 + payload, keep));
-    m[0] = type, m[2] = m[3] = 0;
+    m[0] = type;
+    m[2] = m[3] = 0;
     const std::uint16_t sum = in_cksum(m.data(), m.size());
     std::memcpy(m.data() + 2, &sum, 2);
     return m;
@@ -213,7 +214,8 @@ std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
     arp(moved, 42)[18] = 5;    // hardware address length
     arp(moved, 42)[19] = 6;    // protocol address length
     arp(moved, 42)[16] = 0x86; // protocol
-    arp(moved, 20), arp(moved, 30);
+    arp(moved, 20);            // cut short
+    arp(moved, 30);
     arp("198.51.100.9", 42);
     arp("203.0.113.6", 42)[41] = 5; // asks for 203.0.113.5
     return out;

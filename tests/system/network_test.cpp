@@ -331,6 +331,7 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
         {"va", "203.0.113.21", "255.0.255.0", nullptr, 0, "1 ERR (T):: SIOCSIFADDR on va (203.0.113.21) : Invalid argument\n",
          "va", "- 203.0.113.21/"},
         {"lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, "0", "lo", " inet 203.0.113.10/32 "},
+        {"va:1", "203.0.113.12", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.12/32 "}, // an alias name: its interface
         {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0,
          "1 ERR (T):: SIOCSIFADDR on nosuch0 (203.0.113.11) : No such device or address\n", "va", "- 203.0.113.11/"},
     };
@@ -400,7 +401,7 @@ TEST_F(Vtnet, QueriesAnswerWhatTheKernelHolds)
     expect_said(net->a(), {"ping 192.0.2.2 = 0 yes", "ping 192.0.2.9 = 1 no", "arp 192.0.2.2 = 0 02:00:00:00:0a:02",
                            "arp 192.0.2.9 = 1 ERROR" /* asked for, never answered */, "iface 198.51.100.1 = 0 va",
                            "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0", "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR",
-                           "hwaddr va = 0 02:00:00:00:0a:01", "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR",
+                           "hwaddr va = 0 02:00:00:00:0a:01", "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
                            "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255"});
 }
 

@@ -5,20 +5,18 @@
 
 #include <algorithm>
 #include <cctype>
-#include <string>
 
 using vtfuzz::require;
 
+// The first byte is the count of bytes asked for; the rest is the text.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
         return 0;
-    // The first byte is the count of bytes asked for; the rest is the text.
     const int len = data[0] % 40;
     const std::string_view hex = vtfuzz::text_of(data + 1, size - 1);
     const std::string bin = Vtpwdhdr::hex_to_bin(hex, len);
     require(bin.size() == static_cast<std::size_t>(len), "len bytes");
-
     const std::size_t digits = 2 * static_cast<std::size_t>(len);
     std::string padded(digits > hex.size() ? digits - hex.size() : 0, '0');
     padded.append(hex.substr(0, digits - padded.size()));

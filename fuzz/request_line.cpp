@@ -4,7 +4,6 @@
 #include "command/vtpwdhdr.hpp"
 #include "fuzz/check.hpp"
 
-#include <string>
 #include <vector>
 
 using vtfuzz::require;
@@ -13,12 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string line(vtfuzz::text_of(data, size));
     std::vector<std::string> fields{""};
-    for (char c : line) {
-        if (c == ' ')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
+    for (char c : line)
+        c == ' ' ? fields.emplace_back() : fields.back() += c;
     Vtpasswd::request req;
     const bool parsed = Vtpasswd::parse_request(line, req);
     require(parsed == (fields.size() >= 2), "two fields or more make a request");

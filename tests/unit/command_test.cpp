@@ -1,5 +1,5 @@
 // The password command's pieces that its runs do not show: the record reader and writer at their
-// edges, the hex coding, the digest's round counts, the open helpers and the shell delete.
+// edges, the hex coding, the digest's round count, the open helpers and the shell delete.
 #include "command/failure.hpp"
 #include "command/vtfiles.hpp"
 #include "command/vtpwdhdr.hpp"
@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
 
 using namespace Vtpwdhdr;
 namespace fs = std::filesystem;
@@ -34,7 +33,8 @@ const std::string hex32a(32, 'a'), hex32b(32, 'b');
 TEST(RecordFormat, FieldsComeFromTheirPositionsAndAreWrittenBackAsTheirSevenValues)
 {
     scratch s;
-    std::string odd = vttest::record("odd name", 5, hex32a, hex32b, hex32a, hex32b);
+    const std::string expected = vttest::record("odd name", 5, hex32a, hex32b, hex32a, hex32b);
+    std::string odd = expected;
     for (int sep : {20, 24, 57, 90, 123, 156}) // separators and the final byte are not examined
         odd[sep] = '|';
     const std::string negative = std::string(odd).replace(21, 3, "-07");
@@ -52,14 +52,13 @@ TEST(RecordFormat, FieldsComeFromTheirPositionsAndAreWrittenBackAsTheirSevenValu
     EXPECT_EQ(std::string(first.user()) + "|" + std::to_string(first.number()), spaceduser("odd name") + "|5"); // still valid
     whole.close();
     values.close();
-    const std::string expected = vttest::record("odd name", 5, hex32a, hex32b, hex32a, hex32b);
     EXPECT_EQ(vttest::read_file(s.path("whole")), expected + std::string(expected).replace(21, 3, "000"));
     EXPECT_EQ(vttest::read_file(s.path("values")), vttest::read_file(s.path("whole")));
 
     char line[line_length];
     for (auto [number, salt] : {std::pair{-1, hex32a}, {1000, hex32a}, {1, hex32a + "0"}})
         EXPECT_FALSE(compose_pwd_line(line, "u", number, salt, hex32a, hex32a, hex32a)) << number << salt;
-    for (const char* text : {" 42", "4a2", "-", "+12", "0x1", ""})
+    for (const char* text : {" 42", "4a2", "-", "--1", "+12", "0x1", ""})
         EXPECT_THROW(int_of_string(text), Vtfailure::failure) << text;
     EXPECT_EQ(int_of_string("-99"), -99);
 }
@@ -77,12 +76,9 @@ TEST(HexCoding, PaddedInFrontLowerCaseAndEachBadCharacterReported)
                                        "ERR (T):: hexcode was called with bad char g\n");
 }
 
-TEST(Digest, RoundCountsAgreeWithAnIndependentTool)
+TEST(Digest, ANegativeCountMakesNoRound)
 {
-    const std::string salt_hex = "000102030405060708090a0b0c0d0e0f", salt = hex_to_bin(salt_hex, 16);
-    for (int rounds : {0, 5})
-        EXPECT_EQ(bin_to_hex(initial_md5("pa ss", salt, rounds), 16), vttest::openssl_iterated_md5("pa ss", salt_hex, rounds));
-    EXPECT_EQ(initial_md5("pw", salt, -1), "pw" + salt); // a negative count makes no round
+    EXPECT_EQ(initial_md5("pw", "0123456789abcdef", -1), "pw0123456789abcdef");
 }
 
 TEST(OpenHelpers, WritingWithoutTruncateKeepsTheTailAndFailuresNameThePath)
@@ -105,9 +101,9 @@ TEST(ShellDelete, QuotedPathIsDeletedAsItselfAndNothingElseRuns)
 {
     scratch s;
     const std::string nasty = "old $(touch pwned) `touch pwned2`; touch pwned3 'it''s' \"q\" * \\ &";
-    std::ofstream(s.dir + "/" + nasty) << "x";
-    std::ofstream(s.path("old")) << "keep";
-    int status = Vtpasswd::run_shell("cd " + Vtpasswd::shell_quote(s.dir) + " && rm " + Vtpasswd::shell_quote(nasty));
+    vttest::write_file(s.dir + "/" + nasty, "x");
+    vttest::write_file(s.path("old"), "keep");
+    const int status = Vtpasswd::run_shell("cd " + Vtpasswd::shell_quote(s.dir) + " && rm " + Vtpasswd::shell_quote(nasty));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::string left;
     for (const auto& e : fs::directory_iterator(s.dir))

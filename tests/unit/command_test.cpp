@@ -1,11 +1,11 @@
 // The password command's pieces that its runs do not show: the record reader and writer at their
-// edges, the hex coding, the digest's round count, the open helpers and the shell delete.
+// edges, the hex coding, the open helpers, the shell delete and the locations file's lines.
 #include "command/failure.hpp"
 #include "command/vtfiles.hpp"
+#include "command/vtlocations.hpp"
 #include "command/vtpwdhdr.hpp"
 #include "command/vtrotation.hpp"
 #include "support/console.hpp"
-#include "support/records.hpp"
 #include "support/sandbox.hpp"
 
 #include <gtest/gtest.h>
@@ -30,30 +30,27 @@ const std::string hex32a(32, 'a'), hex32b(32, 'b');
 
 } // namespace
 
-TEST(RecordFormat, FieldsComeFromTheirPositionsAndAreWrittenBackAsTheirSevenValues)
+TEST(RecordFormat, FieldsComeFromTheirPositionsAndRecordsGoBackAsReadWithTheirCountRewritten)
 {
     scratch s;
-    const std::string expected = vttest::record("odd name", 5, hex32a, hex32b, hex32a, hex32b);
+    const std::string expected = "odd name             005 " + hex32a + " " + hex32b + " " + hex32a + " " + hex32b + "\n";
     std::string odd = expected;
     for (int sep : {20, 24, 57, 90, 123, 156}) // separators and the final byte are not examined
         odd[sep] = '|';
     const std::string negative = std::string(odd).replace(21, 3, "-07");
     vttest::write_file(s.path("in"), odd + odd.substr(0, 21) + "-00" + odd.substr(24) + negative + odd.substr(0, 100));
     Vtfiles::in_channel in = Vtfiles::vt_open_in(s.path("in"));
-    Vtfiles::out_channel whole = Vtfiles::vt_open_out(s.path("whole")), values = Vtfiles::vt_open_out(s.path("values"));
+    Vtfiles::out_channel whole = Vtfiles::vt_open_out(s.path("whole"));
     pwd_record first = read_pwd_line(in), r = first;
-    for (; r.number() >= 0; r = read_pwd_line(in)) {
+    for (; r.number() >= 0; r = read_pwd_line(in))
         write_pwd_record(whole, r);
-        write_pwd_line(values, r.user(), r.number(), r.salt(), r.md5(), r.hidesalt(), r.secret());
-    }
     EXPECT_THROW(write_pwd_record(whole, r), Vtfailure::failure); // "-07" would misalign the file
     EXPECT_EQ(read_pwd_line(in).code(), "ERR");                   // the short line
     EXPECT_EQ(read_pwd_line(in).code(), "EOF");
+    EXPECT_EQ(initial_md5("pw", "salt", r.number()), "pwsalt"); // a hostile count makes no round, not four billion
     EXPECT_EQ(std::string(first.user()) + "|" + std::to_string(first.number()), spaceduser("odd name") + "|5"); // still valid
     whole.close();
-    values.close();
     EXPECT_EQ(vttest::read_file(s.path("whole")), expected + std::string(expected).replace(21, 3, "000"));
-    EXPECT_EQ(vttest::read_file(s.path("values")), vttest::read_file(s.path("whole")));
 
     char line[line_length];
     for (auto [number, salt] : {std::pair{-1, hex32a}, {1000, hex32a}, {1, hex32a + "0"}})
@@ -74,11 +71,6 @@ TEST(HexCoding, PaddedInFrontLowerCaseAndEachBadCharacterReported)
     EXPECT_EQ(decoded, std::string("\x00\x0f", 2));
     EXPECT_EQ(vttest::timeless(c.err), "ERR (T):: hexcode was called with bad char z\nERR (T):: hexcode was called with bad char z\n"
                                        "ERR (T):: hexcode was called with bad char g\n");
-}
-
-TEST(Digest, ANegativeCountMakesNoRound)
-{
-    EXPECT_EQ(initial_md5("pw", "0123456789abcdef", -1), "pw0123456789abcdef");
 }
 
 TEST(OpenHelpers, WritingWithoutTruncateKeepsTheTailAndFailuresNameThePath)
@@ -105,8 +97,29 @@ TEST(ShellDelete, QuotedPathIsDeletedAsItselfAndNothingElseRuns)
     vttest::write_file(s.path("old"), "keep");
     const int status = Vtpasswd::run_shell("cd " + Vtpasswd::shell_quote(s.dir) + " && rm " + Vtpasswd::shell_quote(nasty));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::string left;
-    for (const auto& e : fs::directory_iterator(s.dir))
-        left += e.path().filename().string() + " ";
-    EXPECT_EQ(left, "old ");
+    EXPECT_EQ(vttest::tree(s.dir, [](const std::string& content) { return content; }), "old 600 keep");
+}
+
+TEST(LocationsFile, ReadingFollowsEveryLineRule)
+{
+    scratch s;
+    const std::pair<std::string, std::string> cases[] = {
+        {"GUI g\nBIN b\nMAIN /m\n", "/m/tessaroul|b|g"},                          // any order
+        {"MAIN /a\nBIN x\nMAIN /b\nBIN y\n", "/b/tessaroul|y|"},                  // later wins
+        {"main /x\nOTHER y\nMAINX z\n\nBIN b\n", "|b|"},                          // exact keys only
+        {"MAIN\nMAIN  /opt\nBIN /a b\nGUI \n", "/tessaroul|/a|"},                 // blanks split fields
+        {"MAIN /opt/tessaroul\r\nBIN /b\r\n", "/opt/tessaroul\r/tessaroul|/b\r|"}, // CR kept in values
+        {"MAIN /opt/tessaroul\n", "/opt/tessaroul||"},                            // the component once
+        {"MAIN tessaroul\n", "tessaroul||"},
+        {"MAIN /opt/Tessaroul\n", "/opt/Tessaroul/tessaroul||"},
+        {"MAIN /opt/x/\n", "/opt/x//tessaroul||"},
+        {"BIN /b\nGUI /g", "|/b|/g"},                                             // last line unended
+        {"", "||"},
+    };
+    for (const auto& [text, expected] : cases) {
+        vttest::write_file(s.path("locations.dat"), text);
+        Vtfiles::in_channel in = Vtfiles::vt_open_in(s.path("locations.dat"));
+        const Vtfiles::locations l = Vtfiles::read_locations_from(in);
+        EXPECT_EQ(l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir, expected) << text;
+    }
 }

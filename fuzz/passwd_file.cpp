@@ -1,7 +1,6 @@
-// The user file as another tool or a person may have left it, under any request: the command's
-// whole update, in this process, on a directory of its own. Whatever the bytes, the backup holds
-// them as they were, the user file is untouched or whole records, nothing else is left in the
-// directory, and a password just set changes with itself as the old one.
+// The user file as anyone may have left it, under any request, through the command's whole update:
+// the backup holds the bytes as they were, the user file is untouched or whole records, nothing else
+// is left, and a password just set changes with itself as the old one.
 #include "command/vtpasswd.hpp"
 #include "command/vtpwdhdr.hpp"
 #include "fuzz/check.hpp"
@@ -12,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 
-using vtfuzz::require;
 namespace fs = std::filesystem;
 
 namespace {
@@ -20,7 +18,7 @@ namespace {
 // On tmpfs where there is one: every run makes its files durable.
 const struct scratch_dir {
     std::string path = (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string()) + "/vtfuzz-XXXXXX";
-    scratch_dir() { require(::mkdtemp(path.data()) != nullptr, "a scratch directory"); }
+    scratch_dir() { vtfuzz::require(::mkdtemp(path.data()) != nullptr, "a scratch directory"); }
     ~scratch_dir() { fs::remove_all(path); }
 } dir;
 const std::string users = dir.path + "/vanto_users.dat", backup = dir.path + "/old_vanto_users.dat";
@@ -44,18 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (nl == std::string_view::npos || !Vtpasswd::parse_request(std::string(input.substr(0, nl)), req))
         req = {"admin", "n3w", "s3cret"};
     const std::string_view before = nl == std::string_view::npos ? input : input.substr(nl + 1);
-    require(static_cast<bool>(std::ofstream(users, std::ios::binary | std::ios::trunc) << before), "the user file written");
+    vtfuzz::require(static_cast<bool>(std::ofstream(users, std::ios::binary | std::ios::trunc) << before), "the user file written");
 
     const int status = update(req);
     const std::string after = read_file(users);
     constexpr std::size_t line = Vtpwdhdr::line_length;
-    require(status == 0 || status == 1, "a status of 0 or 1");
-    require(read_file(backup) == before, "the backup holds the file as it was");
-    require(after == before || (after.size() % line == 0 && (after.size() == before.size() || after.size() == before.size() + line)),
-            "the user file untouched, or its records rewritten with at most one added");
-    require(fs::exists(backup) && std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()) == 2, "no other file left");
+    vtfuzz::require(status == 0 || status == 1, "a status of 0 or 1");
+    vtfuzz::require(read_file(backup) == before, "the backup holds the file as it was");
+    vtfuzz::require(after == before || (after.size() % line == 0 && (after.size() == before.size() || after.size() == before.size() + line)),
+                    "the user file untouched, or its records rewritten with at most one added");
+    vtfuzz::require(fs::exists(backup) && std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()) == 2, "no other file left");
     // The password just set is the old password of the next change, which replaces in place.
-    require(status == 1 || update({req.user, "again", req.passwd}) == 0, "a password just set changes with itself as the old one");
-    require(read_file(users).size() == after.size(), "a change adds no record");
+    vtfuzz::require(status == 1 || update({req.user, "again", req.passwd}) == 0, "a password just set changes with itself as the old one");
+    vtfuzz::require(read_file(users).size() == after.size(), "a change adds no record");
     return 0;
 }

@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A scratch directory that the test owns and removes.
 struct scratch {
     std::string dir = [] { char tmpl[] = "/tmp/vtunit.XXXXXX"; return std::string(::mkdtemp(tmpl)); }();
     ~scratch() { std::error_code ec; fs::remove_all(dir, ec); }
@@ -64,8 +63,7 @@ TEST(HexCoding, PaddedInFrontLowerCaseAndEachBadCharacterReported)
 {
     const std::string bin("\x00\xab\x10", 3);
     EXPECT_EQ(bin_to_hex(bin, 3) + " " + bin_to_hex(bin, 5) + " " + bin_to_hex(bin, 1), "00ab10 000000ab10 00");
-    EXPECT_EQ(hex_to_bin("AB1", 2), std::string("\x0a\xb1", 2));
-    EXPECT_EQ(hex_to_bin("00ab10ffee", 2), std::string("\x00\xab", 2));
+    EXPECT_EQ(hex_to_bin("AB1", 2) + hex_to_bin("00ab10ffee", 2), std::string("\x0a\xb1\x00\xab", 4));
     std::string decoded;
     const vttest::console c = vttest::console_of([&] { decoded = hex_to_bin("zz", 1), decoded += hex_to_bin("Gf", 1); });
     EXPECT_EQ(decoded, std::string("\x00\x0f", 2));

@@ -21,7 +21,6 @@
 #include <thread>
 
 using namespace vttest;
-using Vtfiles::location_system;
 namespace fs = std::filesystem;
 
 namespace {
@@ -65,7 +64,8 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
                      " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1)); done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
 }
 
-// The etc directory's files: records as their names ("*" if new), a short tail as "~" and its length.
+// The etc directory's files: records as their names ("*" if new), a short tail as "~" and its length,
+// modes where not the 700 and 600 the command makes.
 std::string listing(const sandbox& box, const std::set<std::string>& before)
 {
     if (!fs::is_directory(box.etc_dir()))
@@ -161,7 +161,7 @@ std::string upper(std::string s) { for (char& ch : s) ch = static_cast<char>(std
 // nobody owns the etc directory, root the user file: protected hard links refuse nobody a link, not a rename.
 const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
 
-std::string read_back(location_system which)
+std::string read_back(Vtfiles::location_system which)
 {
     const Vtfiles::locations l = Vtfiles::read_locations(which);
     return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
@@ -176,7 +176,7 @@ using LocationsFile = sandbox_test;
 TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothing)
 {
     const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5", md5 = openssl_iterated_md5("pw", salt, 3), hex = "z0000G" + std::string(26, '0');
-    const auto with_password = [&](const char* user, const char* pw, int count) { return record(user, count, salt, openssl_iterated_md5(pw, salt, count), salt, salt); };
+    const auto with_password = [&](const char* user, const char* pw, int n) { return record(user, n, salt, openssl_iterated_md5(pw, salt, n), salt, salt); };
     const std::string bob = with_password("bob", "old", 7), right = with_password("dup", "pw", 2), other = with_password("dup", "x", 2);
     const std::string ab = filler_record("alice") + filler_record("bob"), twenty = "abcdefghijklmnopqrstuvwxyz";
     const std::string unreadable = "Encountered an error while reading the password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
@@ -213,7 +213,7 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         // A FIFO nobody writes would hold the run, and the directory lock with it, for ever.
         {"FIFO", filler_record("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
         {"directory", filler_record("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
-        {"link to a FIFO", filler_record("kept"), {"u p\n"}, "1", unopened, "backup kept; users link; users.fifo fifo", "mv $U $B && mkfifo $U.fifo && ln -s $U.fifo $U"},
+        {"link to a FIFO", filler_record("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
     };
     for (const run_case& c : cases)
         check(c);
@@ -328,15 +328,15 @@ TEST_F(Safety, RefusedBackupLinkFallsBackToACopyWhereARenameWouldHaveWorked)
 TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmptyTexts)
 {
     auto r = box.run_inside([] {
-        std::string seen = read_back(location_system::LO_UNIX); // no file yet
-        Vtfiles::write_locations(location_system::LO_NT, "/nt", "/nt/bin", "/nt/gui");
-        Vtfiles::write_locations(location_system::LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui");
-        seen += read_back(location_system::LO_NT) + read_back(location_system::LO_UNIX) + read_file(Vtfiles::unix_location);
+        std::string seen = read_back(Vtfiles::location_system::LO_UNIX); // no file yet
+        Vtfiles::write_locations(Vtfiles::location_system::LO_NT, "/nt", "/nt/bin", "/nt/gui");
+        Vtfiles::write_locations(Vtfiles::location_system::LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui");
+        seen += read_back(Vtfiles::location_system::LO_NT) + read_back(Vtfiles::location_system::LO_UNIX) + read_file(Vtfiles::unix_location);
         // A read error after the open: the name is a directory, which a write fails to replace.
         fs::remove(Vtfiles::unix_location);
         fs::create_directory(Vtfiles::unix_location);
-        Vtfiles::write_locations(location_system::LO_UNIX, "/a", "/b", "/c");
-        return seen + read_back(location_system::LO_UNIX) + (fs::is_directory(Vtfiles::unix_location) ? "dir" : "replaced");
+        Vtfiles::write_locations(Vtfiles::location_system::LO_UNIX, "/a", "/b", "/c");
+        return seen + read_back(Vtfiles::location_system::LO_UNIX) + (fs::is_directory(Vtfiles::unix_location) ? "dir" : "replaced");
     });
     EXPECT_EQ(r.answer, "||\n/nt/tessaroul|/nt/bin|/nt/gui\n/opt/p/tessaroul|/opt/p/bin|/opt/p/gui\nMAIN /opt/p\nBIN /opt/p/bin\nGUI /opt/p/gui\n||\ndir");
     EXPECT_EQ(r.err, "");

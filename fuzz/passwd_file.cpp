@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vtfuzz::require(read_file(backup) == before, "the backup holds the file as it was");
     vtfuzz::require(after == before || (after.size() % line == 0 && (after.size() == before.size() || after.size() == before.size() + line)),
                     "the user file untouched, or its records rewritten with at most one added");
-    vtfuzz::require(fs::exists(backup) && std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()) == 2, "no other file left");
+    vtfuzz::require(fs::exists(users) && fs::exists(backup) && std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()) == 2,
+                    "the user file and its backup, and no other file left");
     // The password just set is the old password of the next change, which replaces in place.
     vtfuzz::require(status == 1 || update({req.user, "again", req.passwd}) == 0, "a password just set changes with itself as the old one");
     vtfuzz::require(read_file(users).size() == after.size(), "a change adds no record");

@@ -5,27 +5,23 @@
 
 #include <algorithm>
 #include <cctype>
-#include <string>
 
-using vtfuzz::require;
-
+// The first byte is the count of bytes asked for; the rest is the text.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
         return 0;
-    // The first byte is the count of bytes asked for; the rest is the text.
     const int len = data[0] % 40;
     const std::string_view hex = vtfuzz::text_of(data + 1, size - 1);
     const std::string bin = Vtpwdhdr::hex_to_bin(hex, len);
-    require(bin.size() == static_cast<std::size_t>(len), "len bytes");
-
+    vtfuzz::require(bin.size() == static_cast<std::size_t>(len), "len bytes");
     const std::size_t digits = 2 * static_cast<std::size_t>(len);
     std::string padded(digits > hex.size() ? digits - hex.size() : 0, '0');
     padded.append(hex.substr(0, digits - padded.size()));
     if (std::all_of(padded.begin(), padded.end(), [](unsigned char c) { return std::isxdigit(c) != 0; })) {
         std::transform(padded.begin(), padded.end(), padded.begin(), [](unsigned char c) { return std::tolower(c); });
-        require(Vtpwdhdr::bin_to_hex(bin, len) == padded, "hexadecimal text decodes to bytes that encode back to it");
+        vtfuzz::require(Vtpwdhdr::bin_to_hex(bin, len) == padded, "hexadecimal text decodes to bytes that encode back to it");
     }
-    require(Vtpwdhdr::bin_to_hex(hex, len).size() == digits, "2 x len digits from any bytes");
+    vtfuzz::require(Vtpwdhdr::bin_to_hex(hex, len).size() == digits, "2 x len digits from any bytes");
     return 0;
 }

@@ -1,75 +1,34 @@
-// The user file as another tool or a person may have left it, under any request: the command's
-// whole update, in this process, on a directory of its own. Whatever the bytes, the backup holds
-// them as they were, the user file is either untouched or whole records, nothing else is left
-// in the directory, and a password just set changes with itself as the old one.
+// The user file as anyone may have left it, under any request, through the command's whole update:
+// the backup holds the bytes as they were, the user file is untouched or whole records, nothing else
+// is left, and a password just set changes with itself as the old one.
 #include "command/vtpasswd.hpp"
 #include "command/vtpwdhdr.hpp"
 #include "fuzz/check.hpp"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <set>
 #include <sstream>
-#include <string>
 
-using vtfuzz::require;
+namespace fs = std::filesystem;
 
 namespace {
 
-struct scratch_dir {
-    std::string path;
-    scratch_dir()
-    {
-        // tmpfs where there is one: every run makes its files durable.
-        std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path().string();
-        std::string templ = base + "/vtfuzz-XXXXXX";
-        require(::mkdtemp(templ.data()) != nullptr, "a scratch directory");
-        path = templ;
-    }
-    ~scratch_dir() { std::filesystem::remove_all(path); }
-};
+// On tmpfs where there is one: every run makes its files durable.
+const struct scratch_dir {
+    std::string path = (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string()) + "/vtfuzz-XXXXXX";
+    scratch_dir() { vtfuzz::require(::mkdtemp(path.data()) != nullptr, "a scratch directory"); }
+    ~scratch_dir() { fs::remove_all(path); }
+} dir;
+const std::string users = dir.path + "/vanto_users.dat", backup = dir.path + "/old_vanto_users.dat";
 
-const scratch_dir& dir()
-{
-    static scratch_dir d;
-    return d;
-}
-
-std::string users() { return dir().path + "/" + std::string(Vtpasswd::users_file); }
-std::string backup() { return dir().path + "/old_" + std::string(Vtpasswd::users_file); }
-
-void write_file(const std::string& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    require(static_cast<bool>(out), "the user file written");
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::set<std::string> entries()
-{
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir().path))
-        names.insert(e.path().filename().string());
-    return names;
-}
+std::string read_file(const std::string& path) { return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str(); }
 
 int update(const Vtpasswd::request& req)
 {
-    // Each run starts without a backup, so that no shell is started to delete one.
-    ::unlink(backup().c_str());
-    return Vtpasswd::update_passwd(req.user, req.passwd, req.old_passwd, dir().path, Vtpasswd::users_file);
+    ::unlink(backup.c_str()); // so that no shell is started to delete it
+    return Vtpasswd::update_passwd(req.user, req.passwd, req.old_passwd, dir.path, Vtpasswd::users_file);
 }
 
 } // namespace
@@ -77,28 +36,25 @@ int update(const Vtpasswd::request& req)
 // The first line is the request; the rest is the user file.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::string_view input = vtfuzz::text_of(data, size);
-    std::size_t nl = input.find('\n');
+    const std::string_view input = vtfuzz::text_of(data, size);
+    const std::size_t nl = input.find('\n');
     Vtpasswd::request req;
     if (nl == std::string_view::npos || !Vtpasswd::parse_request(std::string(input.substr(0, nl)), req))
         req = {"admin", "n3w", "s3cret"};
     const std::string_view before = nl == std::string_view::npos ? input : input.substr(nl + 1);
-    write_file(users(), before);
+    vtfuzz::require(static_cast<bool>(std::ofstream(users, std::ios::binary | std::ios::trunc) << before), "the user file written");
 
     const int status = update(req);
-    require(status == 0 || status == 1, "a status of 0 or 1");
-    require(read_file(backup()) == before, "the backup holds the file as it was");
-    const std::string after = read_file(users());
+    const std::string after = read_file(users);
     constexpr std::size_t line = Vtpwdhdr::line_length;
-    require(after == before || (after.size() % line == 0 && (after.size() == before.size() || after.size() == before.size() + line)),
-            "the user file untouched, or its records rewritten with at most one added");
-    require(entries() == std::set<std::string>{"old_vanto_users.dat", "vanto_users.dat"}, "no other file left");
-
-    if (status == 0) {
-        // The password just set is the old password of the next change, which replaces in place.
-        const int again = update({req.user, "again", req.passwd});
-        require(again == 0, "a password just set changes with itself as the old one");
-        require(read_file(users()).size() == after.size(), "a change adds no record");
-    }
+    vtfuzz::require(status == 0 || status == 1, "a status of 0 or 1");
+    vtfuzz::require(read_file(backup) == before, "the backup holds the file as it was");
+    vtfuzz::require(after == before || (after.size() % line == 0 && (after.size() == before.size() || after.size() == before.size() + line)),
+                    "the user file untouched, or its records rewritten with at most one added");
+    vtfuzz::require(fs::exists(users) && fs::exists(backup) && std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()) == 2,
+                    "the user file and its backup, and no other file left");
+    // The password just set is the old password of the next change, which replaces in place.
+    vtfuzz::require(status == 1 || update({req.user, "again", req.passwd}) == 0, "a password just set changes with itself as the old one");
+    vtfuzz::require(read_file(users).size() == after.size(), "a change adds no record");
     return 0;
 }

@@ -1,8 +1,8 @@
-// The command on the real binary: requests, identities, and the update of the user file with
-// every file of the etc directory read back after the runs.
-#include "platform/unique_fd.hpp"
+// The command on the real binary, and the locations file, in a sandbox that stands in for the host's
+// directories. Records are laid out by hand and digests made by openssl, not by the code under test.
+#include "command/vtlocations.hpp"
 #include "support/console.hpp"
-#include "support/records.hpp"
+#include "support/pipes.hpp"
 #include "support/sandbox_fixture.hpp"
 
 #include <gtest/gtest.h>
@@ -10,327 +10,336 @@
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 
-#include <cstring>
 #include <filesystem>
-#include <map>
+#include <regex>
 #include <set>
+#include <thread>
 
 using namespace vttest;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string users_path = VT_ETC_DIR "/vanto_users.dat";
 const std::string check_dir = ". Please check that the directory exists with the appropriate permissions set.\n";
-const std::string unopened = "Could not open password file " + users_path + check_dir;
+const std::string unopened = "Could not open password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
+const std::string no_etc = "rmdir $E $P"; // the binary makes both again where it creates its directory
 
-// The lines of a file: each record as the user name it stores, with "*" when it is none of the
-// lines the directory held before the runs; a short tail as "~" and its length.
-std::string layout(const std::string& content, const std::set<std::string>& before)
+std::string record(const std::string& user, int number, const std::string& salt, const std::string& md5, const std::string& hidesalt, const std::string& secret)
 {
-    std::string out;
-    for (const std::string& line : lines_of(content))
-        out += (out.empty() ? "" : " ") + (line.size() < 157 ? "~" + std::to_string(line.size())
-                                                             : line.substr(0, line.find(' ')) + (before.count(line) ? "" : "*"));
-    return out;
+    char head[32];
+    std::snprintf(head, sizeof head, "%-20.20s %03d ", user.c_str(), number);
+    return head + salt + " " + md5 + " " + hidesalt + " " + secret + "\n";
+}
+std::string filler_record(const std::string& user) { const std::string f(32, 'f'); return record(user, 200, f, f, f, f); }
+std::string users_file_of(int count)
+{
+    std::string content;
+    for (int i = 0; i < count; ++i)
+        content += filler_record("user" + std::to_string(i));
+    return content;
+}
+std::vector<std::string> lines_of(const std::string& content)
+{
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < content.size(); i += 157)
+        lines.push_back(content.substr(i, 157));
+    return lines;
 }
 
-// The modes of the etc directory and its parent, then its entries with the user file and its
-// backup called "users" and "backup": "700 700: backup 600 a b; users 600 a b*".
+// number + 1 rounds of `openssl dgst -md5 -binary` over passwd followed by the raw salt, as hex.
+std::string openssl_iterated_md5(const std::string& passwd, const std::string& salt_hex, int number)
+{
+    std::string bytes = passwd;
+    for (std::size_t i = 0; i + 1 < salt_hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(salt_hex.substr(i, 2), nullptr, 16));
+    char file[] = "/tmp/vtmd5.XXXXXX";
+    cutil::unique_fd fd(::mkstemp(file));
+    write_all(fd.get(), bytes);
+    return output_of("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number) +
+                     " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1)); done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
+}
+
+// The etc directory's files: records as their names ("*" if new), a short tail as "~" and its length,
+// modes where not the 700 and 600 the command makes.
 std::string listing(const sandbox& box, const std::set<std::string>& before)
 {
     if (!fs::is_directory(box.etc_dir()))
         return "no etc";
     char modes[16];
     std::snprintf(modes, sizeof modes, "%o %o: ", file_mode(box.etc_dir() + "/.."), file_mode(box.etc_dir()));
-    std::string out = modes + tree(box.etc_dir(), [&](const std::string& content) { return layout(content, before); });
-    for (const auto& [full, shown] : {std::pair{"old_vanto_users.dat", "backup"}, {"vanto_users.dat", "users"}})
-        for (std::size_t at; (at = out.find(full)) != std::string::npos;)
-            out.replace(at, std::strlen(full), shown);
+    std::string out = (modes == std::string("700 700: ") ? "" : modes) + tree(box.etc_dir(), [&](const std::string& content) {
+        std::string names;
+        for (const std::string& line : lines_of(content))
+            names += (names.empty() ? "" : " ") + (line.size() < 157 ? "~" + std::to_string(line.size())
+                                                                     : line.substr(0, line.find(' ')) + (before.count(line) ? "" : "*"));
+        return names;
+    });
+    for (const auto& [from, to] : {std::pair{"old_vanto_users\\.dat", "backup"}, {"vanto_users\\.dat", "users"}, {" 600\\b", ""}})
+        out = std::regex_replace(out, std::regex(from), to);
     return out;
 }
 
-// One case: a fresh etc directory (or none), prepared, then one run per input.
+// A shell command on the host, with $E the etc directory, $P its parent, $U the user file, $B its backup.
+void shell_in(const sandbox& box, const std::string& command)
+{
+    if (command.empty())
+        return;
+    EXPECT_EQ(output_of("E=" + box.etc_dir() + " P=$(dirname $E) U=$E/vanto_users.dat B=$E/old_vanto_users.dat; umask 077; " + command + " && echo done"),
+              "done\n") << command;
+}
+
 struct run_case {
     const char* label;
-    std::optional<std::string> users = {}, backup = {}; // written before the runs
-    std::function<void(const sandbox&)> prepare = {};
-    std::vector<std::string> inputs;                     // standard input of each run
-    std::string statuses;                                // their exit statuses, one blank between
-    std::string err;                                     // their standard error, timed lines made constant
-    std::string after;                                   // listing() after the runs
+    std::optional<std::string> users;     // written before the runs
+    std::vector<std::string> inputs;      // standard input of each run
+    std::string statuses, err, after;     // their exit statuses, standard error, listing() after them
+    std::string prepare = {};             // shell_in() before the runs
     environment env = {};
     child_setup setup = {};
-    bool etc = true; // the etc directory exists before the runs
 };
-
-// Standard error without the lines of the host's shell and rm, whose wording is theirs.
-std::string ours(const std::string& err)
-{
-    std::string out;
-    for (std::size_t at = 0, end; at < err.size(); at = end) {
-        end = std::min(err.find('\n', at), err.size() - 1) + 1;
-        const std::string line = err.substr(at, end - at);
-        if (!line.starts_with("sh: ") && !line.starts_with("/bin/sh: ") && !line.starts_with("rm: "))
-            out += line;
-    }
-    return out;
-}
-
-// Every fsync of the binary answers EIO, as a failing disk would (x86-64 system call numbers).
-void refuse_fsync()
-{
-    sock_filter code[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        std::_Exit(125);
-}
 
 void check(const run_case& c)
 {
     SCOPED_TRACE(c.label);
     sandbox box;
-    if (c.etc)
-        box.make_etc();
+    box.make_etc();
     if (c.users)
         write_file(box.users(), *c.users);
-    if (c.backup)
-        write_file(box.backup(), *c.backup);
-    if (c.prepare)
-        c.prepare(box);
-    std::set<std::string> before;
-    tree(box.root(), [&](const std::string& content) {
-        for (const std::string& line : lines_of(content))
-            before.insert(line);
-        return "";
-    });
+    const std::vector<std::string> lines = lines_of(c.users.value_or(""));
+    const std::set<std::string> before(lines.begin(), lines.end());
+    // Standard error without times, nor the lines of the host's shell, rm and sanitizer, in their words.
+    static const std::regex theirs("^((/bin/)?sh: |rm: |==\\d+==).*\n?", std::regex::multiline);
+    shell_in(box, c.prepare);
     std::string statuses, err;
     for (const std::string& input : c.inputs) {
-        run_result r = box.run(input, c.env, "vtpasswd", c.setup);
+        // A run that would wait for ever (on a FIFO, say) ends, and the test goes on.
+        run_result r = box.run(input, c.env, "vtpasswd", [&] { ::alarm(60), c.setup ? c.setup() : void(); });
         EXPECT_EQ(r.out, "vtpasswd> ");
         statuses += (statuses.empty() ? "" : " ") + std::to_string(r.status);
-        err += ours(timeless(r.err));
+        err += std::regex_replace(timeless(r.err), theirs, "");
     }
     EXPECT_EQ(statuses, c.statuses);
     EXPECT_EQ(err, c.err);
     EXPECT_EQ(listing(box, before), c.after);
 }
 
-using Vtpasswd = sandbox_test;
+// Every fsync of the binary answers EIO, as a failing disk would (x86-64 system call numbers).
+void refuse_fsync()
+{
+    sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        std::_Exit(125);
+}
+
+// A line that never ends, in little memory (the sanitizer's allocator is told to fail instead of a limit).
+void endless_line_in_little_memory()
+{
+    const char* given = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", (std::string(given ? given : "") + ":allocator_may_return_null=1:max_allocation_size_mb=64").c_str(), 1);
+    cutil::unique_fd zero(::open("/dev/zero", O_RDONLY));
+#if !defined(__SANITIZE_ADDRESS__)
+    const rlimit little{256 << 20, 256 << 20};
+    if (::setrlimit(RLIMIT_AS, &little) != 0)
+        std::_Exit(125);
+#endif
+    if (!zero || ::dup2(zero.get(), 0) != 0)
+        std::_Exit(125);
+}
 
 std::string changed(const std::string& user) { return "Password changed for user " + user + ".\n"; }
-std::string bad_old(const std::string& pw, const std::string& user)
-{
-    return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
-}
+std::string bad_old(const std::string& pw, const std::string& user) { return "Bad old passwd " + pw + " for " + user + ". Please try again.\n"; }
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
-std::string upper(std::string s)
+std::string upper(std::string s) { for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch))); return s; }
+
+// nobody owns the etc directory, root the user file: protected hard links refuse nobody a link, not a rename.
+const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
+
+std::string read_back(Vtfiles::location_system which)
 {
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+    const Vtfiles::locations l = Vtfiles::read_locations(which);
+    return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
 }
 
-const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5";
+using Vtpasswd = sandbox_test;
+using Safety = sandbox_test;
+using LocationsFile = sandbox_test;
 
 } // namespace
 
-TEST_F(Vtpasswd, FirstRunCreatesOneRecordWhoseDigestsAnIndependentToolConfirms)
-{
-    check({"first", {}, {}, {}, {"admin s3cret\n"}, "0", changed("admin"), "700 700: backup 600; users 600 admin*"});
-    ASSERT_EQ(box.run("admin s3cret\n").status, 0);
-    const std::string content = read_file(box.users());
-    ASSERT_EQ(content.size(), 157u);
-    EXPECT_EQ(content.substr(0, 25), "admin                200 ");
-    EXPECT_EQ(std::string() + content[57] + content[90] + content[123] + content[156], "   \n");
-    const std::string salt_field = content.substr(25, 32), hidesalt = content.substr(91, 32);
-    EXPECT_NE(salt_field, hidesalt);
-    EXPECT_EQ(content.substr(58, 32), openssl_iterated_md5("s3cret", salt_field, 200));
-    EXPECT_EQ(content.substr(124, 32), openssl_iterated_md5("s3cret", hidesalt, 1));
-}
-
 TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothing)
 {
-    const std::string bob = record_with_password("bob", "old", 7, "00112233445566778899aabbccddeeff");
-    const std::string right = record_with_password("dup", "pw", 2, salt), other = record_with_password("dup", "x", 2, salt);
-    const std::string md5 = openssl_iterated_md5("pw", salt, 3);
-    std::string odd = filler_record("odd", 1);
-    for (int sep : {20, 24, 57, 90, 123})
-        odd[sep] = '|';
-    std::string hex(32, '0');
-    hex[0] = 'z', hex[5] = 'G';
-    const std::string ab = filler_record("alice", 1) + filler_record("bob", 2);
-    const std::string bad_read = "Encountered an error while reading the password file " + users_path + check_dir;
+    const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5", md5 = openssl_iterated_md5("pw", salt, 3), hex = "z0000G" + std::string(26, '0');
+    const auto with_password = [&](const char* user, const char* pw, int n) { return record(user, n, salt, openssl_iterated_md5(pw, salt, n), salt, salt); };
+    const std::string bob = with_password("bob", "old", 7), right = with_password("dup", "pw", 2), other = with_password("dup", "x", 2);
+    const std::string ab = filler_record("alice") + filler_record("bob"), twenty = "abcdefghijklmnopqrstuvwxyz";
+    const std::string unreadable = "Encountered an error while reading the password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
     const run_case cases[] = {
-        {"right old password", filler_record("first", 1) + bob + filler_record("last", 2), {}, {},
-         {"bob new old\n", "bob other old\n", "bob other new\n"}, "0 1 0", changed("bob") + bad_old("old", "bob") + changed("bob"),
-         "700 700: backup 600 first bob* last; users 600 first bob* last"},
-        {"wrong old password", ab, {}, {}, {"bob new guess\n", "bob new\n"}, "1 1", bad_old("guess", "bob") + bad_old("", "bob"),
-         "700 700: backup 600 alice bob; users 600 alice bob"},
+        {"right old password", filler_record("first") + bob + filler_record("last"), {"bob new old\n", "bob other old\n", "bob other new\n"},
+         "0 1 0", changed("bob") + bad_old("old", "bob") + changed("bob"), "backup first bob* last; users first bob* last"},
         // Names are compared whole and case-sensitively; any old password does for a new user.
-        {"unknown users", ab, {}, {}, {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0", changed("Bob") + changed("bo") + changed("bobby"),
-         "700 700: backup 600 alice bob Bob* bo*; users 600 alice bob Bob* bo* bobby*"},
-        {"duplicates, the last one wrong", right + other, {}, {}, {"dup new pw\n"}, "1", changed("dup") + bad_old("pw", "dup"),
-         "700 700: backup 600 dup dup; users 600 dup* dup"},
-        {"duplicates, the last one right", other + right, {}, {}, {"dup new pw\n"}, "0", bad_old("pw", "dup") + changed("dup"),
-         "700 700: backup 600 dup dup; users 600 dup dup*"},
+        {"unknown users", ab, {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0", changed("Bob") + changed("bo") + changed("bobby"),
+         "backup alice bob Bob* bo*; users alice bob Bob* bo* bobby*"},
+        {"duplicates, the last one wrong", right + other, {"dup new pw\n"}, "1", changed("dup") + bad_old("pw", "dup"), "backup dup dup; users dup* dup"},
+        {"duplicates, the last one right", other + right, {"dup new pw\n"}, "0", bad_old("pw", "dup") + changed("dup"), "backup dup dup; users dup dup*"},
         // A name beyond its field is stored cut and finds its record again, old password checked.
-        {"names beyond twenty", {}, {}, {},
-         {"abcdefghijklmnopqrstuvwxyz p1\n", "abcdefghijklmnopqrstuvwxyz p2 p1\n", "abcdefghijklmnopqrstuvwxyz p3 p1\n"},
-         "0 0 1",
-         changed("abcdefghijklmnopqrstuvwxyz") + changed("abcdefghijklmnopqrstuvwxyz") + bad_old("p1", "abcdefghijklmnopqrstuvwxyz"),
-         "700 700: backup 600 abcdefghijklmnopqrst*; users 600 abcdefghijklmnopqrst*"},
+        {"names beyond twenty", {}, {twenty + " p1\n", twenty + " p2 p1\n", twenty + " p3 p1\n"}, "0 0 1",
+         changed(twenty) + changed(twenty) + bad_old("p1", twenty), "backup abcdefghijklmnopqrst*; users abcdefghijklmnopqrst*"},
         // An upper-case salt decodes to the same bytes; an upper-case digest never matches.
-        {"digit case", record("up", 3, upper(salt), md5, salt, salt) + record("down", 3, salt, upper(md5), salt, salt), {}, {},
-         {"up x pw\n", "down x pw\n"}, "0 1", changed("up") + bad_old("pw", "down"), "700 700: backup 600 up* down; users 600 up* down"},
-        {"salt not hex", record("u", 200, hex, hex, hex, hex), {}, {}, {"u new old\n"}, "1",
-         "ERR (T):: hexcode was called with bad char z\nERR (T):: hexcode was called with bad char g\n" + bad_old("old", "u"),
-         "700 700: backup 600 u; users 600 u"},
-        {"short last line", ab + filler_record("bob", 2).substr(0, 156), {}, {}, {"bob new\n"}, "1", bad_old("", "bob") + bad_read,
-         "700 700: backup 600 alice bob ~156; users 600 alice bob ~156"},
-        {"count with a blank", filler_record("a", 0) + with_count(filler_record("x", 1), " 42"), {}, {}, {"a new\n"}, "1",
-         bad_old("", "a") + unopened, "700 700: backup 600 a x; users 600 a x"},
-        {"count with letters", filler_record("a", 0) + with_count(filler_record("x", 1), "abc"), {}, {}, {"a new\n"}, "1",
-         bad_old("", "a") + unopened, "700 700: backup 600 a x; users 600 a x"},
-        {"count of two signs", filler_record("a", 0) + with_count(filler_record("x", 1), "--1"), {}, {}, {"a new\n"}, "1",
-         bad_old("", "a") + unopened, "700 700: backup 600 a x; users 600 a x"},
+        {"digit case", record("up", 3, upper(salt), md5, salt, salt) + record("down", 3, salt, upper(md5), salt, salt), {"up x pw\n", "down x pw\n"},
+         "0 1", changed("up") + bad_old("pw", "down"), "backup up* down; users up* down"},
+        {"salt not hex", record("u", 200, hex, hex, hex, hex), {"u new old\n"}, "1",
+         "ERR (T):: hexcode was called with bad char z\nERR (T):: hexcode was called with bad char g\n" + bad_old("old", "u"), "backup u; users u"},
+        {"short last line", ab + filler_record("bob").substr(0, 156), {"bob new\n"}, "1", bad_old("", "bob") + unreadable,
+         "backup alice bob ~156; users alice bob ~156"},
+        {"count with letters", filler_record("a") + with_count(filler_record("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "backup a x; users a x"},
         // "-05" would be written back as the four characters "00-5" and shift every later record.
-        {"negative count", with_count(filler_record("neg", 1), "-05") + filler_record("b", 2), {}, {}, {"b new\n"}, "1", unopened, "700 700: backup 600 neg b; users 600 neg b"},
-        {"odd separators and -00 rewritten", with_count(odd, "-00"), {}, {}, {"new pw\n"}, "0", changed("new"),
-         "700 700: backup 600 odd; users 600 odd* new*"},
-        {"dangling backup link", filler_record("a", 1), {}, [](const sandbox& b) { fs::create_symlink("/nonexistent/x", b.backup()); },
-         {"a new\n"}, "1", bad_old("", "a"), "700 700: backup 600 a; users 600 a"},
-        {"unfinished copies of a killed run", filler_record("a", 1), {}, [](const sandbox& b) {
-             write_file(b.users() + ".new", "garbage");
-             write_file(b.backup() + ".new", "garbage");
-         }, {"z p\n"}, "0", changed("z"), "700 700: backup 600 a; users 600 a z*"},
+        {"negative count", with_count(filler_record("neg"), "-05") + filler_record("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
+        {"dangling backup link", filler_record("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
+        {"unfinished copies of a killed run", filler_record("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
         // The backup is the only copy of every user then: kept aside under the first free number.
-        {"backup without a user file", {}, ab, {}, {"c pw\n"}, "0", changed("c"),
-         "700 700: backup 600; backup.1 600 alice bob; users 600 c*"},
-        {"orphaned backup beside a kept one", {}, filler_record("c", 3), [&](const sandbox& b) { write_file(b.backup() + ".1", ab); },
-         {"d pw\n"}, "0", changed("d"), "700 700: backup 600; backup.1 600 alice bob; backup.2 600 c; users 600 d*"},
-        {"empty orphaned backup", {}, "", {}, {"d pw\n"}, "0", changed("d"), "700 700: backup 600; users 600 d*"},
+        {"backup without a user file", ab, {"c pw\n"}, "0", changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
+        {"orphaned backup beside a kept one", filler_record("c"), {"d pw\n"}, "0", changed("d"), "backup; backup.1 ~5; backup.2 c; users d*",
+         "mv $U $B && echo kept > $B.1"},
+        {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
         // A sync the disk refuses is a failure: the new record was composed, but nothing changed.
-        {"sync refused", ab, {}, {}, {"c pw\n"}, "1", changed("c") + unopened, "700 700: backup 600 alice bob; users 600 alice bob",
-         {}, refuse_fsync},
+        {"sync refused", ab, {"c pw\n"}, "1", changed("c") + unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
+        // A FIFO nobody writes would hold the run, and the directory lock with it, for ever.
+        {"FIFO", filler_record("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
+        {"directory", filler_record("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
+        {"link to a FIFO", filler_record("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
     };
     for (const run_case& c : cases)
         check(c);
 }
 
-TEST_F(Vtpasswd, AUserFileThatIsNoRegularFileIsRefusedUntouchedWithoutWaiting)
+TEST_F(Vtpasswd, ANewRecordCarriesDigestsAnIndependentToolConfirms)
 {
-    // A FIFO nobody writes would hold the run, and the directory lock with it, for ever.
-    const auto stands = [](std::function<int(const std::string&)> make) {
-        return [=](const sandbox& b) { ASSERT_EQ(make(b.users()), 0); };
-    };
-    std::vector<run_case> cases = {
-        {"FIFO", {}, "", stands([](const std::string& p) { return ::mkfifo(p.c_str(), 0600); })},
-        {"directory", {}, "", stands([](const std::string& p) { return ::mkdir(p.c_str(), 0700); })},
-        {"link to a FIFO", {}, "", stands([](const std::string& p) {
-             return ::mkfifo((p + ".fifo").c_str(), 0600) | ::symlink((p + ".fifo").c_str(), p.c_str());
-         })},
-    };
-    if (::geteuid() == 0)
-        cases.push_back({"device", {}, "", stands([](const std::string& p) { return ::mknod(p.c_str(), S_IFCHR | 0600, ::makedev(1, 3)); })});
-    const char* after[] = {"users fifo 600", "users dir", "users link; users.fifo fifo 600", "users device 600"};
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        cases[i].backup = filler_record("kept", 1);
-        cases[i].inputs = {"u p\n"};
-        cases[i].statuses = "1";
-        cases[i].err = unopened;
-        cases[i].after = std::string("700 700: backup 600 kept; ") + after[i];
-        cases[i].setup = [] { ::alarm(20); };
-        check(cases[i]);
-    }
+    ASSERT_EQ(box.run("admin s3cret\n").status, 0);
+    const std::string content = read_file(box.users()), salt = content.substr(25, 32), hidesalt = content.substr(91, 32);
+    EXPECT_NE(salt, hidesalt);
+    EXPECT_EQ(content, record("admin", 200, salt, openssl_iterated_md5("s3cret", salt, 200), hidesalt, openssl_iterated_md5("s3cret", hidesalt, 1)));
 }
 
 TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
 {
-    const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n";
-    const std::string made = "700 700: backup 600; users 600 u*";
-    const environment unset{{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}};
-    const auto os_type = [](const char* os) { return environment{{"OS_TYPE", os}}; };
+    const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "backup; users u*", fatal = "Fatal error: uncaught exception ";
     const std::string permissions = "ERR (T):: set_permissions called in Unix!ERR (T):: set_permissions called in Unix!";
+    const auto os_type = [](const char* os) { return environment{{"OS_TYPE", os}}; };
     const run_case cases[] = {
-        {.label = "too few fields", .inputs = {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, .statuses = "1 1 1 1 1",
-         .err = usage + usage + usage + usage + usage, .after = "no etc", .etc = false},
-        // "bob " sets an empty password; "carol  x" an empty one with the old "x"; " pw" is the
-        // empty user; a carriage return stays part of the last field.
-        {.label = "fields split at every single space",
-         .inputs = {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n", "carol q \n"},
-         .statuses = "0 0 0 0 1 0 0 0",
-         .err = changed("bob") + changed("carol") + changed("") + changed("dave") + bad_old("pw", "dave") + changed("dave")
-                + changed("bob") + changed("carol"),
-         .after = "700 700: backup 600 bob* carol* * dave*; users 600 bob* carol* * dave*"},
-        {.label = "FreeBSD", .inputs = {"u p\n"}, .statuses = "0", .err = changed("u"), .after = made, .env = os_type("FreeBSD"), .etc = false},
-        {.label = "Linux", .inputs = {"u p\n"}, .statuses = "0", .err = changed("u"), .after = made, .env = os_type("Linux"), .etc = false},
-        {.label = "Solaris", .inputs = {"u p\n"}, .statuses = "0", .err = changed("u"), .after = made, .env = os_type("Solaris"), .etc = false},
-        {.label = "no identity", .inputs = {"u p\n"}, .statuses = "0", .err = changed("u"), .after = made, .env = unset, .etc = false},
-        {.label = "OS when OS_TYPE is unset", .inputs = {"u p\n"}, .statuses = "0", .err = changed("u"), .after = made,
-         .env = {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}, .etc = false},
-        {.label = "existing directory keeps its mode", .prepare = [](const sandbox& b) { ::chmod(b.etc_dir().c_str(), 0755); },
-         .inputs = {"u p\n"}, .statuses = "0", .err = changed("u"), .after = "700 755: backup 600; users 600 u*", .env = os_type("Linux")},
+        {"too few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc", no_etc},
+        // Empty fields: password, password with old "x", user; a carriage return stays in the last field.
+        {"fields split at every single space", {}, {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n", "carol q \n"},
+         "0 0 0 0 1 0 0 0",
+         changed("bob") + changed("carol") + changed("") + changed("dave") + bad_old("pw", "dave") + changed("dave") + changed("bob") + changed("carol"),
+         "backup bob* carol* * dave*; users bob* carol* * dave*"},
+        {"end of input", {}, {""}, "2", fatal + "End_of_file\n", "no etc", no_etc},
+        {"endless line", {}, {""}, "2", fatal + "Out_of_memory\n", "no etc", no_etc, {}, endless_line_in_little_memory},
+        {"FreeBSD", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("FreeBSD")},
+        {"Solaris", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("Solaris")},
+        {"no identity", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
+        {"OS when OS_TYPE is unset", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
+        {"Linux, existing directory keeps its mode", {}, {"u p\n"}, "0", changed("u"), "700 755: " + made, "chmod 755 $E", os_type("Linux")},
         // OS_TYPE set, even empty, wins over OS; other names behave as Unix without creation.
-        {.label = "other identities", .inputs = {"u p\n"}, .statuses = "1", .err = unopened, .after = "no etc", .env = os_type("Plan9"), .etc = false},
-        {.label = "empty OS_TYPE", .inputs = {"u p\n"}, .statuses = "1", .err = unopened, .after = "no etc",
-         .env = {{"OS_TYPE", ""}, {"OS", "Linux"}}, .etc = false},
-        {.label = "other identity, directory there", .inputs = {"u p\n"}, .statuses = "0", .err = changed("u"), .after = made,
-         .env = os_type("linux")},
-        {.label = "uncreatable directory", .prepare = [](const sandbox& b) { write_file(b.root() + "/etc", "not a directory"); },
-         .inputs = {"u p\n"}, .statuses = "2",
-         .err = "Fatal error: uncaught exception Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n",
-         .after = "no etc", .env = os_type("FreeBSD"), .etc = false},
-        // Windows reports both opens and deletes the backup with a "del" this host lacks: the
-        // backup is still replaced by the previous content.
-        {.label = "Windows", .inputs = {"u p\n", "v p\n"}, .statuses = "0 0",
-         .err = permissions + changed("u") + permissions + changed("v"), .after = "700 700: backup 600 u*; users 600 u* v*",
-         .env = {{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}}},
+        {"other identities", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, os_type("Plan9")},
+        {"empty OS_TYPE", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
+        {"other identity, directory there", {}, {"u p\n"}, "0", changed("u"), made, "", os_type("linux")},
+        {"uncreatable directory", {}, {"u p\n"}, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n", "no etc",
+         no_etc + " && echo x > $P", os_type("FreeBSD")},
+        // Windows reports both opens and deletes with a "del" this host lacks: the backup is still replaced.
+        {"Windows", {}, {"u p\n", "v p\n"}, "0 0", permissions + changed("u") + permissions + changed("v"), "backup u*; users u* v*", "",
+         {{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}}},
     };
     for (const run_case& c : cases)
         check(c);
     EXPECT_EQ(box.run("\n", {}, "/opt/bin/vtpasswd").err, "Usage: /opt/bin/vtpasswd user passwd [oldpasswd]\n");
 }
 
-// Standard input that never ends a line, under a memory limit: the line cannot be held.
-void endless_line_in_little_memory()
+TEST_F(Safety, OverlappingRunsForDifferentUsersAllLand)
 {
-    ::alarm(60); // a run that reads on for ever ends, the test goes on
-    cutil::unique_fd zero(::open("/dev/zero", O_RDONLY));
-    if (!zero || ::dup2(zero.get(), 0) != 0)
-        std::_Exit(125);
-#if defined(__SANITIZE_ADDRESS__)
-    // The sanitizer reserves far more address space than any limit would allow; its allocator
-    // is told to fail large requests instead.
-    const char* given = std::getenv("ASAN_OPTIONS");
-    const std::string options = std::string(given ? given : "") + ":allocator_may_return_null=1:max_allocation_size_mb=64";
-    ::setenv("ASAN_OPTIONS", options.c_str(), 1);
-#else
-    const rlimit little{256 << 20, 256 << 20};
-    if (::setrlimit(RLIMIT_AS, &little) != 0)
-        std::_Exit(125);
-#endif
+    const std::string existing = users_file_of(5000);
+    write_file(box.users(), existing);
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 8; ++i)
+        pids.push_back(box.start("added" + std::to_string(i) + " pw\n"));
+    for (pid_t pid : pids)
+        EXPECT_EQ(wait_status(pid), 0);
+    const std::string after = read_file(box.users());
+    EXPECT_TRUE(after.size() == 5008 * 157u && after.starts_with(existing)) << "records lost or changed";
+    for (int i = 0; i < 8; ++i)
+        EXPECT_NE(after.find("added" + std::to_string(i) + " "), std::string::npos) << i;
+    EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
 }
 
-TEST_F(Vtpasswd, ALineThatCannotBeReadIsAnUncaughtFailureNamingWhy)
+// Runs killed at instants spread across a whole run leave the user file whole, and the next starts from it.
+void check_killed_runs(const sandbox& box, const child_setup& as, const std::string& before_each)
 {
-    for (const auto& [setup, name] : {std::pair<child_setup, std::string>{{}, "End_of_file"},
-                                      {endless_line_in_little_memory, "Out_of_memory"}}) {
-        run_result r = box.run("", {}, "vtpasswd", setup);
-        EXPECT_EQ(r.status, 2) << name;
-        // The sanitizer may have said beforehand that it refused the memory.
-        const std::string fatal = "Fatal error: uncaught exception " + name + "\n";
-        EXPECT_TRUE(r.err.ends_with(fatal) && r.err.find("Fatal") == r.err.size() - fatal.size()) << r.err;
+    write_file(box.users(), users_file_of(100000));
+    shell_in(box, before_each);
+    const auto t0 = std::chrono::steady_clock::now();
+    box.run("user5 pw x\n", {}, "vtpasswd", as); // changes nothing; how long a whole run takes
+    const auto whole = std::chrono::steady_clock::now() - t0;
+    int interrupted = 0;
+    for (int round = 0; round < 12; ++round) {
+        shell_in(box, before_each);
+        const std::string before = read_file(box.users()), name = "killed" + std::to_string(round);
+        const pid_t pid = box.start(name + " pw\n", {}, as);
+        std::this_thread::sleep_for(whole * round / 12);
+        ::kill(pid, SIGKILL);
+        wait_status(pid);
+        const std::string now = read_file(box.users());
+        interrupted += now == before;
+        EXPECT_TRUE(now == before || (now.size() == before.size() + 157 && now.starts_with(before + name))) << "round " << round;
     }
+    EXPECT_GT(interrupted, 0) << "no kill landed inside a run";
+    shell_in(box, before_each);
+    const std::string last = read_file(box.users());
+    EXPECT_EQ(box.run("final pw\n", {}, "vtpasswd", as).status, 0);
+    const std::string after = read_file(box.users());
+    EXPECT_TRUE(after.size() == last.size() + 157 && after.starts_with(last)) << "the next run did not start from the whole file";
+    EXPECT_TRUE(read_file(box.backup()) == last) << "the backup is not the previous content";
+    EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
+}
+
+TEST_F(Safety, RunsKilledAtAnyInstantLeaveAWholeFileThatTheNextRunStartsFrom)
+{
+    check_killed_runs(box, {}, "");
+}
+
+// The backup is a copy where the link is refused; a file nobody may read is refused as its rename would be.
+TEST_F(Safety, RefusedBackupLinkFallsBackToACopyWhereARenameWouldHaveWorked)
+{
+    if (::geteuid() != 0 || read_file("/proc/sys/fs/protected_hardlinks") != "1\n")
+        GTEST_SKIP() << "needs root and a kernel that refuses links to others' files";
+    const std::string abc = users_file_of(3);
+    check({"copied", abc, {"added pw\n"}, "0", changed("added"), "711 700: backup user0 user1 user2; users user0 user1 user2 added*",
+           refuse_link + " && echo earlier > $B", {}, become_nobody});
+    check({"unreadable", abc, {"added pw\n"}, "1", unopened, "711 700: users user0 user1 user2", refuse_link + " && chmod 600 $U && echo earlier > $B", {},
+           become_nobody});
+    check_killed_runs(box, become_nobody, refuse_link);
+}
+
+TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmptyTexts)
+{
+    auto r = box.run_inside([] {
+        std::string seen = read_back(Vtfiles::location_system::LO_UNIX); // no file yet
+        Vtfiles::write_locations(Vtfiles::location_system::LO_NT, "/nt", "/nt/bin", "/nt/gui");
+        Vtfiles::write_locations(Vtfiles::location_system::LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui");
+        seen += read_back(Vtfiles::location_system::LO_NT) + read_back(Vtfiles::location_system::LO_UNIX) + read_file(Vtfiles::unix_location);
+        // A read error after the open: the name is a directory, which a write fails to replace.
+        fs::remove(Vtfiles::unix_location);
+        fs::create_directory(Vtfiles::unix_location);
+        Vtfiles::write_locations(Vtfiles::location_system::LO_UNIX, "/a", "/b", "/c");
+        return seen + read_back(Vtfiles::location_system::LO_UNIX) + (fs::is_directory(Vtfiles::unix_location) ? "dir" : "replaced");
+    });
+    EXPECT_EQ(r.answer, "||\n/nt/tessaroul|/nt/bin|/nt/gui\n/opt/p/tessaroul|/opt/p/bin|/opt/p/gui\nMAIN /opt/p\nBIN /opt/p/bin\nGUI /opt/p/gui\n||\ndir");
+    EXPECT_EQ(r.err, "");
+    // The backslash name lies beside the etc directory, not in it.
+    EXPECT_EQ(read_file(box.etc_dir() + "/../tessaroul\\locations.dat"), "MAIN /nt\nBIN /nt/bin\nGUI /nt/gui\n");
 }

@@ -7,6 +7,9 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using Vtfiles::location_system;
 namespace fs = std::filesystem;
 
@@ -61,11 +64,17 @@ TEST_F(LocationsFile, ReadingFollowsEveryLineRuleAndAnyFailureGivesThreeEmptyTex
         fs::remove(Vtfiles::unix_location);
         fs::create_directory(Vtfiles::unix_location);
         Vtfiles::write_locations(location_system::LO_UNIX, "/a", "/b", "/c");
-        return seen + read_back(location_system::LO_UNIX) + (fs::is_directory(Vtfiles::unix_location) ? "dir" : "replaced");
+        seen += read_back(location_system::LO_UNIX) + (fs::is_directory(Vtfiles::unix_location) ? "dir\n" : "replaced\n");
+        // A FIFO without a writer or reader: neither call may wait on it.
+        fs::remove(Vtfiles::unix_location);
+        ::mkfifo(Vtfiles::unix_location.c_str(), 0600);
+        ::alarm(10);
+        Vtfiles::write_locations(location_system::LO_UNIX, "/a", "/b", "/c");
+        return seen + read_back(location_system::LO_UNIX) + (fs::is_fifo(Vtfiles::unix_location) ? "fifo" : "replaced");
     });
     std::string expected = "||\n";
     for (const auto& c : cases)
         expected += c.second + "\n";
-    EXPECT_EQ(r.answer, expected + "||\ndir");
+    EXPECT_EQ(r.answer, expected + "||\ndir\n||\nfifo");
     EXPECT_EQ(r.err, "");
 }

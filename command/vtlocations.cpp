@@ -49,7 +49,11 @@ locations read_locations_from(in_channel& in)
 locations read_locations(location_system which)
 {
     try {
-        in_channel in = vt_open_in(path_of(which));
+        // Non-blocking and a regular file only: a FIFO or a device put at the name would
+        // otherwise hold the caller for ever, and tells nothing about the install anyway.
+        in_channel in = vt_open_in_gen({open_flag::rdonly, open_flag::text, open_flag::nonblock}, 0, path_of(which));
+        if (!in.is_regular_file())
+            return {nullstr, nullstr, nullstr};
         locations found = read_locations_from(in);
         in.close();
         return found;
@@ -63,7 +67,10 @@ void write_locations(location_system which, const std::string& main_dir, const s
                      const std::string& gui_dir)
 {
     try {
-        out_channel out = vt_open_out(path_of(which));
+        // Non-blocking, so that a FIFO without a reader fails at once instead of waiting.
+        out_channel out = vt_open_out_gen({open_flag::wronly, open_flag::creat, open_flag::trunc, open_flag::text,
+                                           open_flag::nonblock},
+                                          0666, path_of(which));
         const std::string text = "MAIN " + main_dir + "\n" + "BIN " + bin_dir + "\n" + "GUI " + gui_dir + "\n";
         out.write(text.data(), text.size());
         out.close();

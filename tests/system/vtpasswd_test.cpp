@@ -13,7 +13,9 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -336,9 +338,15 @@ TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmpty
         fs::remove(Vtfiles::unix_location);
         fs::create_directory(Vtfiles::unix_location);
         Vtfiles::write_locations(Vtfiles::location_system::LO_UNIX, "/a", "/b", "/c");
-        return seen + read_back(Vtfiles::location_system::LO_UNIX) + (fs::is_directory(Vtfiles::unix_location) ? "dir" : "replaced");
+        seen += read_back(Vtfiles::location_system::LO_UNIX) + (fs::is_directory(Vtfiles::unix_location) ? "dir\n" : "replaced\n");
+        // A FIFO with neither reader nor writer: no call may wait on it.
+        fs::remove(Vtfiles::unix_location);
+        ::mkfifo(Vtfiles::unix_location.c_str(), 0600);
+        ::alarm(10);
+        Vtfiles::write_locations(Vtfiles::location_system::LO_UNIX, "/a", "/b", "/c");
+        return seen + read_back(Vtfiles::location_system::LO_UNIX) + (fs::is_fifo(Vtfiles::unix_location) ? "fifo" : "replaced");
     });
-    EXPECT_EQ(r.answer, "||\n/nt/tessaroul|/nt/bin|/nt/gui\n/opt/p/tessaroul|/opt/p/bin|/opt/p/gui\nMAIN /opt/p\nBIN /opt/p/bin\nGUI /opt/p/gui\n||\ndir");
+    EXPECT_EQ(r.answer, "||\n/nt/tessaroul|/nt/bin|/nt/gui\n/opt/p/tessaroul|/opt/p/bin|/opt/p/gui\nMAIN /opt/p\nBIN /opt/p/bin\nGUI /opt/p/gui\n||\ndir\n||\nfifo");
     EXPECT_EQ(r.err, "");
     // The backslash name lies beside the etc directory, not in it.
     EXPECT_EQ(read_file(box.etc_dir() + "/../tessaroul\\locations.dat"), "MAIN /nt\nBIN /nt/bin\nGUI /nt/gui\n");

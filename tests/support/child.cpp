@@ -1,11 +1,12 @@
 #include "support/child.hpp"
 
 #include "support/pipes.hpp"
-#include "support/sandbox.hpp"
 
+#include <sys/wait.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <stdexcept>
 
 namespace vttest {
@@ -16,12 +17,10 @@ child_run run_in_child(const std::function<std::string()>& fn)
     pipe_ends answer;
     std::fflush(nullptr);
     child_run r;
-    r.pid = ::fork();
-    if (r.pid < 0)
+    if ((r.pid = ::fork()) < 0)
         throw std::runtime_error("fork");
     if (r.pid == 0) {
-        ::dup2(out.fd.get(), 1);
-        ::dup2(err.fd.get(), 2);
+        ::dup2(out.fd.get(), 1), ::dup2(err.fd.get(), 2);
         std::string result;
         try {
             result = fn();
@@ -38,6 +37,15 @@ child_run run_in_child(const std::function<std::string()>& fn)
     r.status = wait_status(r.pid);
     r.out = out.text(), r.err = err.text();
     return r;
+}
+
+int wait_status(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 } // namespace vttest

@@ -1,6 +1,8 @@
-// Runs a piece of library code in a forked child, so that what it does to the whole process
-// (standard descriptors, working directory, umask, exit, session, credentials) stays there.
+// Runs library code in a forked child, so that what it does to the whole process (standard
+// descriptors, working directory, umask, exit, session, credentials) stays there.
 #pragma once
+
+#include <sys/types.h>
 
 #include <functional>
 #include <string>
@@ -8,15 +10,15 @@
 namespace vttest {
 
 struct child_run {
-    int pid = -1;       // the child's process id
-    int status = -1;    // exit status, or 128 + signal
-    std::string out;    // what the child wrote on its standard output
-    std::string err;    // ... and on its standard error
-    std::string answer; // what the callable returned, when it returned
+    int pid = -1, status = -1;    // status: the exit status, or 128 + signal
+    std::string out, err, answer; // its standard output and error; what the callable returned
 };
 
-// The callable runs in the child with standard output and error captured; its answer travels
-// back on a pipe of its own, and the child then ends with status 0 after flushing its streams.
+// The callable runs with standard output and error captured; its answer comes back on a pipe of
+// its own, and the child then flushes its streams and ends with status 0.
 child_run run_in_child(const std::function<std::string()>& fn);
+
+// Waits for a child and answers its exit status, or 128 + the signal that ended it.
+int wait_status(pid_t pid);
 
 } // namespace vttest

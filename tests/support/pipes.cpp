@@ -14,8 +14,7 @@ pipe_ends::pipe_ends()
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    r.reset(fds[0]);
-    w.reset(fds[1]);
+    r.reset(fds[0]), w.reset(fds[1]);
 }
 
 captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
@@ -26,22 +25,17 @@ captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
 
 std::string captured::text() const
 {
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = ::pread(fd.get(), buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;)
-        out.append(buf, static_cast<std::size_t>(n));
-    return out;
+    ::lseek(fd.get(), 0, SEEK_SET);
+    return read_to_end(fd.get());
 }
 
 void write_all(int fd, const std::string& text)
 {
-    for (std::size_t done = 0; done < text.size();) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
+    for (std::size_t done = 0; done < text.size();)
+        if (ssize_t n = ::write(fd, text.data() + done, text.size() - done); n > 0)
             done += static_cast<std::size_t>(n);
         else if (errno != EINTR)
             return;
-    }
 }
 
 std::string read_to_end(int fd)

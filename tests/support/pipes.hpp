@@ -1,4 +1,4 @@
-// What passes between a test and the child it forks: pipes, and output kept in memory files.
+// What passes between a test and the child it forks.
 #pragma once
 
 #include "platform/unique_fd.hpp"
@@ -13,8 +13,7 @@ struct pipe_ends {
     pipe_ends();
 };
 
-// A file in memory that a child writes (its descriptor duplicated onto an output) and the parent
-// reads once the child has ended.
+// A file in memory that a child writes and the parent reads once the child has ended.
 struct captured {
     cutil::unique_fd fd;
     captured();
@@ -22,7 +21,7 @@ struct captured {
 };
 
 void write_all(int fd, const std::string& text);
-// What comes through `fd` until every writer has closed it.
+// What comes through fd until every writer has closed it.
 std::string read_to_end(int fd);
 // What a shell command printed on its standard output.
 std::string output_of(const std::string& command);

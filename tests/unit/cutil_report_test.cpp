@@ -1,11 +1,14 @@
 // The console shapes of the reporting code, its bounded error buffer and the time stamps.
 #include "cutil/diagnostics.hpp"
 #include "cutil/report.hpp"
+#include "cutil/syslog.hpp"
 #include "cutil/timestamp.hpp"
 #include "support/child.hpp"
 #include "support/console.hpp"
 
 #include <fcntl.h>
+
+#include <climits>
 
 TEST(ConsoleShapes, EachReporterHasItsPrefixStreamAndVerbatimMessage)
 {
@@ -38,6 +41,14 @@ TEST(ErrorBuffer, EveryComposedTextStaysWithinItsBytes)
     const std::string long_text(3000, 'x');
     EXPECT_EQ(cutil::compose_err("setsendbuf: SO_SNDBUF: %s", long_text.c_str()), "setsendbuf: SO_SNDBUF: " + long_text.substr(0, 1000));
     EXPECT_EQ(cutil::compose_err("short %d", 7), "short 7");
+}
+
+TEST(SyslogLevels, EachNumberHasItsPriorityAndStrayOnesStayInTheTable)
+{
+    // The bounds of each table entry, then levels beyond it up to the extremes.
+    for (auto [level, priority] : {std::pair{101L, LOG_DEBUG}, {299L, LOG_DEBUG}, {300L, LOG_WARNING}, {399L, LOG_WARNING}, {400L, LOG_ERR},
+                                   {499L, LOG_ERR}, {100L, LOG_DEBUG}, {LONG_MIN, LOG_DEBUG}, {500L, LOG_ERR}, {LONG_MAX, LOG_ERR}})
+        EXPECT_EQ(cutil::syslog_priority(level), priority) << level;
 }
 
 TEST(TimeStamps, DifferenceIsExactOverTheWholeRange)

@@ -16,10 +16,10 @@ child_run run_in_child(const std::function<std::string()>& fn)
     captured out, err;
     pipe_ends answer;
     std::fflush(nullptr);
-    child_run r;
-    if ((r.pid = ::fork()) < 0)
+    const pid_t pid = ::fork();
+    if (pid < 0)
         throw std::runtime_error("fork");
-    if (r.pid == 0) {
+    if (pid == 0) {
         ::dup2(out.fd.get(), 1), ::dup2(err.fd.get(), 2);
         std::string result;
         try {
@@ -33,8 +33,8 @@ child_run run_in_child(const std::function<std::string()>& fn)
     }
     // The answer's end is where the child and whatever it left running have all ended.
     answer.w.reset();
-    r.answer = read_to_end(answer.r.get());
-    r.status = wait_status(r.pid);
+    child_run r{.answer = read_to_end(answer.r.get())};
+    r.status = wait_status(pid);
     r.out = out.text(), r.err = err.text();
     return r;
 }

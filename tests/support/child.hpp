@@ -10,15 +10,14 @@
 namespace vttest {
 
 struct child_run {
-    int pid = -1, status = -1;    // status: the exit status, or 128 + signal
+    int status = -1;              // the exit status, or 128 + signal
     std::string out, err, answer; // its standard output and error; what the callable returned
 };
 
 // The callable runs with standard output and error captured; its answer comes back on a pipe of
 // its own, and the child then flushes its streams and ends with status 0.
 child_run run_in_child(const std::function<std::string()>& fn);
-
-// Waits for a child and answers its exit status, or 128 + the signal that ended it.
+// Waits for a child: its exit status, or 128 + the signal that ended it.
 int wait_status(pid_t pid);
 
 } // namespace vttest

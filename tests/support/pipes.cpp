@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
@@ -23,16 +24,12 @@ captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
         throw std::runtime_error("memfd_create");
 }
 
-std::string captured::text() const
-{
-    ::lseek(fd.get(), 0, SEEK_SET);
-    return read_to_end(fd.get());
-}
+std::string captured::text() const { return ::lseek(fd.get(), 0, SEEK_SET) == 0 ? read_to_end(fd.get()) : ""; }
 
 void write_all(int fd, const std::string& text)
 {
     for (std::size_t done = 0; done < text.size();)
-        if (ssize_t n = ::write(fd, text.data() + done, text.size() - done); n > 0)
+        if (const ssize_t n = ::write(fd, text.data() + done, text.size() - done); n > 0)
             done += static_cast<std::size_t>(n);
         else if (errno != EINTR)
             return;
@@ -42,21 +39,17 @@ std::string read_to_end(int fd)
 {
     std::string out;
     char buf[4096];
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;)
-        if (n > 0)
-            out.append(buf, static_cast<std::size_t>(n));
-        else if (errno != EINTR)
-            break;
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+        out.append(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     return out;
 }
 
 std::string output_of(const std::string& command)
 {
     std::FILE* p = ::popen(command.c_str(), "r");
-    if (!p)
-        return "";
-    std::string out = read_to_end(::fileno(p));
-    ::pclose(p);
+    const std::string out = p ? read_to_end(::fileno(p)) : "";
+    if (p)
+        ::pclose(p);
     return out;
 }
 

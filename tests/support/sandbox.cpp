@@ -27,12 +27,12 @@ bool write_proc(const char* path, const std::string& text) { return !!(std::ofst
 
 std::string failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-// Forks the binary inside the namespace, on out and err; the parent writes the input.
+// Forks the binary inside the namespace, writing on out and err; the parent writes its input.
 pid_t spawn(const std::string& root, const std::string& input, int out, int err, const environment& env,
             const char* argv0, const child_setup& setup)
 {
     pipe_ends in;
-    if (pid_t pid = ::fork(); pid != 0) {
+    if (const pid_t pid = ::fork(); pid != 0) {
         in.r.reset();
         write_all(in.w.get(), input);
         return pid;
@@ -57,7 +57,7 @@ std::string enter_namespace(const std::string& root)
 {
     const uid_t uid = ::getuid();
     const gid_t gid = ::getgid();
-    // An ordinary user becomes root of a user namespace of its own first.
+    // An ordinary user first becomes root of a user namespace of its own.
     if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
         return failed("unshare");
     if (uid != 0 && (write_proc("/proc/self/setgroups", "deny"), !write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
@@ -71,22 +71,19 @@ std::string enter_namespace(const std::string& root)
 
 std::string sandbox_unavailable()
 {
-    static const std::string why = [] {
-        if (!fs::path(VT_ETC_DIR).is_absolute() || mount_point.string().size() <= 1 || !fs::is_directory(mount_point))
-            return std::string("the etc directory " VT_ETC_DIR " has no replaceable parent on this host");
-        return sandbox().run_inside([] { return std::string("inside"); }).answer == "inside"
-                   ? std::string()
-                   : std::string("no private mount namespace here (needs root or user namespaces)");
-    }();
+    static const std::string why =
+        !fs::path(VT_ETC_DIR).is_absolute() || mount_point.string().size() <= 1 || !fs::is_directory(mount_point)
+            ? "the etc directory " VT_ETC_DIR " has no replaceable parent on this host"
+        : sandbox().run_inside([] { return std::string("inside"); }).answer != "inside"
+            ? "no private mount namespace here (needs root or user namespaces)"
+            : "";
     return why;
 }
 
 sandbox::sandbox()
 {
     char tmpl[] = "/tmp/vtsandbox.XXXXXX";
-    if (!::mkdtemp(tmpl))
-        throw std::runtime_error("mkdtemp");
-    root_ = tmpl;
+    root_ = ::mkdtemp(tmpl) ? tmpl : throw std::runtime_error("mkdtemp");
 }
 
 sandbox::~sandbox()
@@ -100,7 +97,7 @@ std::string sandbox::etc_dir() const { return root_ + "/" + fs::path(VT_ETC_DIR)
 void sandbox::make_etc() const
 {
     fs::path p = root_;
-    for (const auto& part : fs::path(etc_dir()).lexically_relative(root_))
+    for (const auto& part : fs::path(VT_ETC_DIR).lexically_relative(mount_point))
         ::mkdir((p /= part).c_str(), 0700);
 }
 
@@ -115,14 +112,14 @@ run_result sandbox::run(const std::string& input, const environment& env, const 
 child_run sandbox::run_inside(const std::function<std::string()>& fn) const
 {
     return run_in_child([&] {
-        std::string why = enter_namespace(root_);
+        const std::string why = enter_namespace(root_);
         return why.empty() ? fn() : "sandbox: " + why;
     });
 }
 
 pid_t sandbox::start(const std::string& input, const environment& env, const child_setup& setup) const
 {
-    cutil::unique_fd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const cutil::unique_fd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     return spawn(root_, input, null.get(), null.get(), env, "vtpasswd", setup);
 }
 
@@ -165,7 +162,7 @@ std::string tree(const std::string& dir, const std::function<std::string(const s
         std::snprintf(mode, sizeof mode, "%o", file_mode(e.path()));
         std::string kind = fs::is_symlink(st) ? "link" : fs::is_directory(st) ? "dir" : mode;
         kind = fs::is_fifo(st) ? "fifo " + kind : fs::is_character_file(st) ? "device " + kind : kind;
-        if (std::string text = fs::is_regular_file(st) ? content(read_file(e.path())) : ""; !text.empty())
+        if (const std::string text = fs::is_regular_file(st) ? content(read_file(e.path())) : ""; !text.empty())
             kind += " " + text;
         entries.insert(e.path().lexically_relative(dir).string() + " " + kind);
     }

@@ -1,6 +1,6 @@
-// Runs the real vtpasswd binary, or library code, against a test-owned directory: the child enters
-// a private mount namespace in which a temporary directory stands in for the etc directory's
-// grandparent ("/usr/local" for "/usr/local/etc/tessaroul"), so the host's files stay untouched.
+// Runs the real vtpasswd binary, or library code, in a private mount namespace in which a temporary
+// directory stands in for the etc directory's grandparent ("/usr/local" for
+// "/usr/local/etc/tessaroul"), so that the host's files stay untouched.
 #pragma once
 
 #include "support/child.hpp"
@@ -14,15 +14,13 @@ struct run_result {
     int status = -1; // exit status, or 128 + signal
     std::string out, err;
 };
-
 using environment = std::map<std::string, std::optional<std::string>>; // nullopt unsets
 // Runs in the child after the namespace and the standard descriptors, just before the binary.
 using child_setup = std::function<void()>;
 
 // Enters, in the calling process, the namespace in which root stands in. Answers why not, or empty.
 std::string enter_namespace(const std::string& root);
-// Why no sandbox can be made here, or empty.
-std::string sandbox_unavailable();
+std::string sandbox_unavailable(); // why no sandbox can be made here, or empty
 
 class sandbox {
 public:
@@ -31,19 +29,18 @@ public:
     sandbox(const sandbox&) = delete;
     sandbox& operator=(const sandbox&) = delete;
 
-    // Host paths: what the binary sees as its etc directory and files, and the stand-in root.
+    // Host paths of what the binary sees as its etc directory and files, and of the stand-in.
     std::string etc_dir() const;
     std::string users() const { return etc_dir() + "/vanto_users.dat"; }
     std::string backup() const { return etc_dir() + "/old_vanto_users.dat"; }
     const std::string& root() const { return root_; }
     void make_etc() const; // mode 0700, with its parents
 
-    // The binary run to its end on the given standard input.
     run_result run(const std::string& input, const environment& env = {}, const char* argv0 = "vtpasswd",
                    const child_setup& setup = {}) const;
     // Library code in a child inside the namespace; the answer "sandbox: ..." says why none was made.
     child_run run_inside(const std::function<std::string()>& fn) const;
-    // The binary started on the given standard input, its output discarded.
+    // The binary started on its input, its output discarded.
     pid_t start(const std::string& input, const environment& env = {}, const child_setup& setup = {}) const;
 
 private:
@@ -54,10 +51,9 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0600);
 bool file_exists(const std::string& path);
 mode_t file_mode(const std::string& path);
-// The user nobody, and a child_setup that becomes it without supplementary groups.
 inline constexpr uid_t nobody = 65534;
 inline constexpr gid_t nogroup = 65534;
-void become_nobody();
+void become_nobody(); // a child_setup: the user nobody, without supplementary groups
 // Each entry below dir in name order, parted by "; ": "path dir", "path link", "path fifo MODE",
 // "path device MODE", or "path MODE" and what `content` makes of a regular file's bytes.
 std::string tree(const std::string& dir, const std::function<std::string(const std::string&)>& content);

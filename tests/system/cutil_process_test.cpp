@@ -1,5 +1,4 @@
-// The service's process and socket preparations, each in a forked child: redirected streams, the
-// daemon's session, the priority, what reaches a test-owned /dev/log, socket options and closes.
+// The service's process-wide preparations, each in a forked child, and its socket utilities.
 #include "cutil/process.hpp"
 #include "cutil/sockets.hpp"
 #include "cutil/syslog.hpp"
@@ -7,7 +6,6 @@
 #include "support/sandbox.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -17,10 +15,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 using namespace vttest;
 
@@ -29,8 +27,9 @@ namespace {
 // What a descriptor of this process names, "closed" when none.
 std::string target(int fd)
 {
-    char path[PATH_MAX] = {};
-    return ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1) < 0 ? "closed" : path;
+    std::error_code none;
+    const auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), none);
+    return none ? "closed" : path.string();
 }
 
 std::string open_above_standard()
@@ -43,13 +42,13 @@ std::string open_above_standard()
 
 struct redirect_case {
     const char* label;
-    const char* placed;         // a shell's line in the sandbox that puts things at out/vtstdout, out/vtstderr
+    const char* placed;           // a shell's line in the sandbox: what stands at out/vtstdout, out/vtstderr
     int status;
-    std::string streams;        // where descriptors 1 and 2 lead after, the working directory and umask
-    std::string tree;           // the sandbox after, beside the out directory
-    void (*before)() = nullptr; // in the child: a change of user or umask
+    std::string streams;          // where descriptors 1 and 2 lead after, the working directory, the umask
+    std::string tree;             // the sandbox after, beside the out directory
+    void (*before)() = nullptr;   // in the child: a change of user or umask
     const char* reader = nullptr; // a FIFO the test holds open for reading
-    int closed = 0;             // standard descriptors closed first, bit n for descriptor n
+    int closed = 0;               // standard descriptors closed first, bit n for descriptor n
     const char* dir = "out";
 };
 
@@ -60,10 +59,10 @@ void check(const redirect_case& c)
     sandbox box;
     ASSERT_EQ(std::system(("cd " + box.root() + " && mkdir -m 700 out && " + c.placed).c_str()), 0);
     cutil::unique_fd reader(c.reader ? ::open((box.root() + c.reader).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
-    child_run r = run_in_child([&] {
+    const child_run r = run_in_child([&] {
         ::alarm(20); // a wait in open ends the child, not the test
         if (::chdir(box.root().c_str()) != 0)
-            return std::string("not prepared");
+            return std::string("no sandbox");
         if (c.before)
             c.before();
         for (int fd = 0; fd < 3; ++fd)
@@ -71,35 +70,84 @@ void check(const redirect_case& c)
                 ::close(fd);
         const std::string zero = target(0), earlier = open_above_standard();
         cutil::redirect_output(c.dir);
-        char mask[8];
-        std::snprintf(mask, sizeof mask, " %o", ::umask(0));
-        const std::string answer = target(1) + " " + target(2) + " " + std::filesystem::current_path().string() + mask
-                                   + (target(0) == zero ? "" : " 0 moved") + (open_above_standard() == earlier ? "" : " leaked");
+        const std::string answer = target(1) + " " + target(2) + " " + std::filesystem::current_path().string() + " "
+                                   + (std::ostringstream() << std::oct << ::umask(0)).str() + (target(0) == zero ? "" : " 0 moved")
+                                   + (open_above_standard() == earlier ? "" : " leaked");
         [[maybe_unused]] int rc = std::system("echo out; echo err >&2");
         return answer;
     });
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(c.status == 0 ? std::regex_replace(r.answer, std::regex(box.root()), "~") : "", c.streams);
-    const std::string after = tree(box.root(), [](std::string text) { return std::ranges::replace(text, '\n', '|'), text; });
-    EXPECT_EQ(after, "out dir" + (c.tree.empty() ? "" : "; " + c.tree));
+    const auto lines = [](const std::string& text) { return std::regex_replace(text, std::regex("\n"), "|"); };
+    EXPECT_EQ(tree(box.root(), lines), "out dir" + (c.tree.empty() ? "" : "; " + c.tree));
 }
 
-// The <PRI> of the next datagram, or -1 when none came or it does not end in the text.
+// The <PRI> of the datagram waiting on the socket, or -1 when none is there or it does not end in the text.
 int next_priority(const cutil::unique_fd& sock, const std::string& text)
 {
-    pollfd p{sock.get(), POLLIN, 0};
     char buf[2048];
-    const ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(sock.get(), buf, sizeof buf, 0) : -1;
-    const std::string d = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
+    const ssize_t n = ::recv(sock.get(), buf, sizeof buf, MSG_DONTWAIT);
+    const std::string d(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     return d.starts_with('<') && d.ends_with(text) ? std::atoi(d.c_str() + 1) : -1;
 }
 
-int option(const cutil::unique_fd& s, int name)
-{
-    int value = -1;
-    socklen_t len = sizeof value;
-    return ::getsockopt(s.get(), SOL_SOCKET, name, &value, &len), value;
-}
+// What each process-wide preparation leaves behind, in a child of its own.
+struct scenario {
+    const char* label;
+    std::string (*run)();
+    const char* outcome; // "status|answer|output|error", timed lines made constant
+};
+
+const scenario scenarios[] = {
+    {"init_daemon: the parent exits 0, the child leads a new session, pending output goes out once", [] {
+         std::printf("pending before the fork\n");
+         const pid_t parent = ::getpid();
+         const int rc = cutil::init_daemon();
+         return std::to_string(rc) + (::getpid() != parent && ::getsid(0) == ::getpid() ? " leads" : " stays");
+     }, "0|0 leads|pending before the fork\n|"},
+    {"raise_priority refused to an ordinary user", [] {
+         const rlimit none{0, 0};
+         if (::setrlimit(RLIMIT_NICE, &none) == 0)
+             become_nobody();
+         return cutil::raise_priority();
+     }, "0|Failed to raise priority||raise_priority: Permission denied\n"},
+    {"raise_priority as root", [] {
+         const std::string answer = cutil::raise_priority();
+         return answer + " " + std::to_string(::getpriority(PRIO_PROCESS, 0));
+     }, "0|SUCCESS -20||"},
+    {"the select handler is looked up at the first call that finds it, and kept", [] {
+         std::string seen = std::to_string(cutil::call_select(2, 3));
+         cutil::register_handler("vt_unix_select", [](int a, int b) { return a + b; });
+         seen += " " + std::to_string(cutil::call_select(2, 3));
+         cutil::register_handler("vt_unix_select", [](int a, int b) { return a * b; });
+         return seen + " " + std::to_string(cutil::call_select(2, 3));
+     }, "0|-1 5 5||ERR (T):: call_select: no handler registered as vt_unix_select\n"},
+    {"a socket is closed once, never a later descriptor given its number", [] {
+         cutil::unique_fd s = cutil::unix_socket_stream();
+         const int number = s.get();
+         cutil::vt_close_socket(s);
+         const cutil::unique_fd reused(::fcntl(number, F_GETFD) < 0 ? ::dup(0) : -1);
+         cutil::vt_close_socket(s);
+         return std::to_string(reused.get() == number && ::fcntl(number, F_GETFD) >= 0);
+     }, "0|1||"},
+    // Messages reach a fresh /dev holding only our datagram socket as /dev/log, verbatim, at the
+    // priority of their level (LOG_DEBUG), and after redirect_output under our name (LOG_DAEMON | LOG_ERR).
+    {"syslog", [] {
+         cutil::unique_fd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+         sockaddr_un addr{AF_UNIX, "/dev/log"};
+         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+             || ::mount("vtlogtest", "/dev", "tmpfs", 0, "mode=0755") != 0
+             || ::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+             return std::string("no /dev/log of our own: ") + std::strerror(errno);
+         ::closelog(); // the connection the process had
+         cutil::vtsyslog(150, "at 100% %s");
+         const int first = next_priority(sock, ": at 100% %s");
+         cutil::redirect_output("/dev");
+         cutil::vtsyslog(450, "at 100% %s");
+         const int second = next_priority(sock, " vanto[" + std::to_string(::getpid()) + "]: at 100% %s");
+         return std::to_string(first < 0 ? first : LOG_PRI(first)) + " " + std::to_string(second);
+     }, "0|7 27||"},
+};
 
 // A descriptor number may be taken from a socket someone holds, never from a temporary owner that
 // closes it at the end of the statement: that number may already name another file.
@@ -110,6 +158,13 @@ static_assert(!gives_its_number<cutil::unique_fd> && !gives_its_number<const cut
 static_assert(can_be_closed<cutil::unique_fd&> && can_be_closed<int>);
 static_assert(!can_be_closed<cutil::unique_fd> && !can_be_closed<const cutil::unique_fd&>);
 
+int option(const cutil::unique_fd& s, int name)
+{
+    int value = -1;
+    socklen_t len = sizeof value;
+    return ::getsockopt(s.get(), SOL_SOCKET, name, &value, &len), value;
+}
+
 } // namespace
 
 TEST(RedirectOutput, BothStreamsEndInTheirFilesWhateverStoodThereOrWasClosed)
@@ -117,22 +172,22 @@ TEST(RedirectOutput, BothStreamsEndInTheirFilesWhateverStoodThereOrWasClosed)
     if (::geteuid() != 0)
         GTEST_SKIP() << "a device node of the test's own and a change of user need root";
     const std::string files = "~/out/vtstdout ~/out/vtstderr ~/out 77", both = "out/vtstderr 600 err|; out/vtstdout 600 out|";
-    const char* longer = "echo an earlier run wrote a longer text | tee out/vtstdout > out/vtstderr && chmod 644 out/*";
     std::vector<redirect_case> cases;
     for (int closed = 0; closed < 8; ++closed)
         cases.push_back({"closed descriptors", "true", 0, files, both, nullptr, nullptr, closed});
     cases.insert(cases.end(), {
-        {"longer file truncated, owner only", longer, 0, files, both, [] { ::umask(0); }},
+        {"longer files truncated, owner only", "echo an earlier run wrote more | tee out/vtstdout > out/vtstderr && chmod 644 out/*",
+         0, files, both, [] { ::umask(0); }},
         {"missing directory", "true", 0, "~/vtstdout ~/vtstderr ~ 77", "vtstderr 600 err|; vtstdout 600 out|", {}, {}, 0, "missing"},
         {"vtstdout is a directory", "mkdir out/vtstdout", 5, "", "out/vtstderr 600; out/vtstdout dir"},
         {"vtstderr is a directory", "mkdir out/vtstderr", 6, "", "out/vtstderr dir; out/vtstdout 600"},
         {"unwritable directory", "chmod 755 out", 5, "", "", become_nobody},
         // A link or a FIFO is written through, without truncation, change of mode or wait; the null
         // device is the test's own, so that no fault reaches the host's.
-        {"vtstdout links to a null device", "mknod -m 666 sink c 1 3 && ln -s ../sink out/vtstdout", 0, "~/sink ~/out/vtstderr ~/out 77",
-         "out/vtstderr 600 err|; out/vtstdout link; sink device 666"},
-        {"vtstderr links to a file", "echo kept > target && chmod 644 target && ln -s ../target out/vtstderr", 0, "~/out/vtstdout ~/target ~/out 77",
-         "out/vtstderr link; out/vtstdout 600 out|; target 644 kept|err|"},
+        {"vtstdout links to a null device", "mknod -m 666 sink c 1 3 && ln -s ../sink out/vtstdout", 0,
+         "~/sink ~/out/vtstderr ~/out 77", "out/vtstderr 600 err|; out/vtstdout link; sink device 666"},
+        {"vtstderr links to a file", "echo kept > target && chmod 644 target && ln -s ../target out/vtstderr", 0,
+         "~/out/vtstdout ~/target ~/out 77", "out/vtstderr link; out/vtstdout 600 out|; target 644 kept|err|"},
         {"vtstdout a FIFO nobody reads", "mkfifo -m 644 out/vtstdout", 5, "", "out/vtstderr 600; out/vtstdout fifo 644"},
         {"vtstderr a FIFO nobody reads", "mkfifo -m 644 out/vtstderr", 6, "", "out/vtstderr fifo 644; out/vtstdout 600"},
         {"vtstdout a FIFO read", "mkfifo -m 644 out/vtstdout", 0, files, "out/vtstderr 600 err|; out/vtstdout fifo 644", {}, "/out/vtstdout"},
@@ -141,65 +196,26 @@ TEST(RedirectOutput, BothStreamsEndInTheirFilesWhateverStoodThereOrWasClosed)
         check(c);
 }
 
-TEST(InitDaemon, ParentExitsZeroAndTheChildLeadsANewSession)
-{
-    // The orphaned daemon is adopted here, to be reaped here and not by the host's init.
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    auto r = run_in_child([] {
-        std::printf("pending before the fork\n");
-        const pid_t parent = ::getpid();
-        const int rc = cutil::init_daemon();
-        return std::to_string(rc) + (::getpid() != parent && ::getsid(0) == ::getpid() ? " leads a new session" : " stays");
-    });
-    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-    ::waitpid(-1, nullptr, 0); // the daemon
-    EXPECT_EQ(std::to_string(r.status) + " " + r.answer + "|" + r.out, "0 0 leads a new session|pending before the fork\n");
-}
-
-TEST(RaisePriority, AnOrdinaryUserIsRefusedWithThePerrorLineAndRootGetsTheHighest)
-{
-    auto refused = run_in_child([] {
-        const rlimit none{0, 0};
-        if (::geteuid() == 0 && ::setrlimit(RLIMIT_NICE, &none) == 0)
-            become_nobody();
-        return cutil::raise_priority();
-    });
-    EXPECT_EQ(refused.answer + "|" + refused.err, "Failed to raise priority|raise_priority: Permission denied\n");
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "only root may lower its nice value";
-    auto raised = run_in_child([] {
-        const std::string answer = cutil::raise_priority();
-        return answer + " " + std::to_string(::getpriority(PRIO_PROCESS, 0));
-    });
-    EXPECT_EQ(raised.answer + "|" + raised.err, "SUCCESS -20|");
-}
-
-TEST(Syslog, MessagesReachTheLoggerVerbatimAtTheirPriorityAndUnderOurNameOnceRedirected)
+TEST(ProcessWide, EachPreparationLeavesWhatItShouldInAChildOfItsOwn)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "a private /dev needs root for its mount namespace";
-    auto r = run_in_child([] {
-        // A fresh /dev holding only our datagram socket as /dev/log; the old connection goes.
-        cutil::unique_fd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        sockaddr_un addr{AF_UNIX, "/dev/log"};
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || ::mount("vtlogtest", "/dev", "tmpfs", 0, "mode=0755") != 0
-            || ::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            return std::string("no /dev/log of our own: ") + std::strerror(errno);
-        ::closelog();
-        cutil::vtsyslog(150, "at 100% %s");
-        const int first = next_priority(sock, "at 100% %s"); // in whatever facility the process had
-        const std::string before = std::to_string(first < 0 ? first : LOG_PRI(first));
-        cutil::redirect_output("/dev"); // its files go to the private /dev
-        cutil::vtsyslog(450, "at 100% %s");
-        return before + " " + std::to_string(next_priority(sock, " vanto[" + std::to_string(::getpid()) + "]: at 100% %s"));
-    });
-    EXPECT_EQ(r.answer, std::to_string(LOG_DEBUG) + " " + std::to_string(LOG_DAEMON | LOG_ERR)) << r.err;
+        GTEST_SKIP() << "a change of user, the highest priority and a private /dev need root";
+    for (const scenario& s : scenarios) {
+        // A child the scenario leaves running is adopted, and waited for, by the child in between.
+        const std::string outcome = run_in_child([&] {
+            ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+            const child_run r = run_in_child(s.run);
+            while (::wait(nullptr) > 0) {
+            }
+            return std::to_string(r.status) + "|" + r.answer + "|" + r.out + "|" + timeless(r.err);
+        }).answer;
+        EXPECT_EQ(outcome, s.outcome) << s.label;
+    }
 }
 
 TEST(Sockets, SetAsAskedOrAnsweredWithTheComposedReason)
 {
-    cutil::unique_fd s = cutil::unix_socket_dgram();
+    const cutil::unique_fd s = cutil::unix_socket_dgram();
     std::string made;
     try {
         cutil::vt_unix_socket(0x7ff);
@@ -209,7 +225,7 @@ TEST(Sockets, SetAsAskedOrAnsweredWithTheComposedReason)
     const int bad = ::dup(0);
     ::close(bad); // a number that names nothing open
     const std::string ebadf = std::strerror(EBADF);
-    const std::pair<std::string, std::string> answers[] = { // in this order
+    const std::pair<std::string, std::string> answers[] = { // made in this order
         {made, std::to_string(EINVAL) + " socket "},
         {cutil::reuse_addr(s.get()), "SUCCESS"},
         {cutil::unblock_socket(s.get()), "SUCCESS"},
@@ -225,29 +241,4 @@ TEST(Sockets, SetAsAskedOrAnsweredWithTheComposedReason)
     };
     for (const auto& [got, expected] : answers)
         EXPECT_EQ(got, expected);
-}
-
-TEST(Sockets, CloseReleasesOnceAndNeverTouchesALaterDescriptor)
-{
-    cutil::unique_fd s = cutil::unix_socket_stream();
-    const int number = s.get();
-    cutil::vt_close_socket(s);
-    EXPECT_EQ(::fcntl(number, F_GETFD), -1);
-    cutil::unique_fd reused(::dup(0)); // the number is handed out again
-    ASSERT_EQ(reused.get(), number);
-    cutil::vt_close_socket(s);
-    EXPECT_NE(::fcntl(reused.get(), F_GETFD), -1);
-}
-
-TEST(SelectHandler, LookedUpAtTheFirstCallThatFindsItAndKept)
-{
-    // The handler reference is process-wide, so the sequence runs in a child of its own.
-    auto r = run_in_child([] {
-        std::string seen = std::to_string(cutil::call_select(2, 3));
-        cutil::register_handler("vt_unix_select", [](int a, int b) { return a + b; });
-        seen += " " + std::to_string(cutil::call_select(2, 3));
-        cutil::register_handler("vt_unix_select", [](int a, int b) { return a * b; });
-        return seen + " " + std::to_string(cutil::call_select(2, 3));
-    });
-    EXPECT_EQ(r.answer + "|" + timeless(r.err), "-1 5 5|ERR (T):: call_select: no handler registered as vt_unix_select\n");
 }

@@ -1,7 +1,5 @@
 #include "support/child.hpp"
 
-#include "support/pipes.hpp"
-
 #include <sys/wait.h>
 
 #include <cerrno>

@@ -1,8 +1,9 @@
 // Runs library code in a forked child, so that what it does to the whole process (standard
-// descriptors, working directory, umask, exit, session, credentials) stays there.
+// descriptors, working directory, umask, exit, session, credentials) stays there; and what passes
+// between a test and the children it forks.
 #pragma once
 
-#include <sys/types.h>
+#include "platform/unique_fd.hpp"
 
 #include <functional>
 #include <string>
@@ -19,5 +20,22 @@ struct child_run {
 child_run run_in_child(const std::function<std::string()>& fn);
 // Waits for a child: its exit status, or 128 + the signal that ended it.
 int wait_status(pid_t pid);
+
+// Both ends of one pipe; neither survives an exec.
+struct pipe_ends {
+    cutil::unique_fd r, w;
+    pipe_ends();
+};
+
+// A file in memory that a child writes and the parent reads once the child has ended.
+struct captured {
+    cutil::unique_fd fd;
+    captured();
+    std::string text() const;
+};
+
+void write_all(int fd, const std::string& text);
+std::string read_to_end(int fd); // until every writer has closed it
+std::string output_of(const std::string& command); // what a shell command printed on its standard output
 
 } // namespace vttest

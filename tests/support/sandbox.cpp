@@ -1,7 +1,5 @@
 #include "support/sandbox.hpp"
 
-#include "support/pipes.hpp"
-
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
@@ -82,15 +80,11 @@ std::string sandbox_unavailable()
 
 sandbox::sandbox()
 {
-    char tmpl[] = "/tmp/vtsandbox.XXXXXX";
-    root_ = ::mkdtemp(tmpl) ? tmpl : throw std::runtime_error("mkdtemp");
+    char name[] = "/tmp/vtsandbox.XXXXXX";
+    root_ = ::mkdtemp(name) ? name : throw std::runtime_error("mkdtemp");
 }
 
-sandbox::~sandbox()
-{
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-}
+sandbox::~sandbox() { std::error_code ignored; fs::remove_all(root_, ignored); }
 
 std::string sandbox::etc_dir() const { return root_ + "/" + fs::path(VT_ETC_DIR).lexically_relative(mount_point).string(); }
 
@@ -123,10 +117,7 @@ pid_t sandbox::start(const std::string& input, const environment& env, const chi
     return spawn(root_, input, null.get(), null.get(), env, "vtpasswd", setup);
 }
 
-std::string read_file(const std::string& path)
-{
-    return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
-}
+std::string read_file(const std::string& path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
 
 void write_file(const std::string& path, const std::string& content, mode_t mode)
 {
@@ -135,17 +126,9 @@ void write_file(const std::string& path, const std::string& content, mode_t mode
     ::chmod(path.c_str(), mode);
 }
 
-bool file_exists(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
+bool file_exists(const std::string& path) { struct stat st; return ::lstat(path.c_str(), &st) == 0; }
 
-mode_t file_mode(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
+mode_t file_mode(const std::string& path) { struct stat st; return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0; }
 
 void become_nobody()
 {
@@ -158,13 +141,11 @@ std::string tree(const std::string& dir, const std::function<std::string(const s
     std::set<std::string> entries;
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         const fs::file_status st = e.symlink_status();
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%o", file_mode(e.path()));
-        std::string kind = fs::is_symlink(st) ? "link" : fs::is_directory(st) ? "dir" : mode;
-        kind = fs::is_fifo(st) ? "fifo " + kind : fs::is_character_file(st) ? "device " + kind : kind;
-        if (const std::string text = fs::is_regular_file(st) ? content(read_file(e.path())) : ""; !text.empty())
-            kind += " " + text;
-        entries.insert(e.path().lexically_relative(dir).string() + " " + kind);
+        const std::string mode = (std::ostringstream() << std::oct << file_mode(e.path())).str();
+        const std::string text = fs::is_regular_file(st) ? content(read_file(e.path())) : "";
+        entries.insert(e.path().lexically_relative(dir).string() + " "
+                       + (fs::is_symlink(st) ? "link" : fs::is_directory(st) ? "dir" : fs::is_fifo(st) ? "fifo " + mode
+                          : fs::is_character_file(st) ? "device " + mode : mode + (text.empty() ? "" : " " + text)));
     }
     std::string out;
     for (const std::string& entry : entries)

@@ -153,17 +153,10 @@ const scenario scenarios[] = {
 // closes it at the end of the statement: that number may already name another file.
 template <class S> concept gives_its_number = requires(S&& s) { cutil::int_socket(std::forward<S>(s)); };
 template <class S> concept can_be_closed = requires(S&& s) { cutil::vt_close_socket(std::forward<S>(s)); };
-static_assert(gives_its_number<cutil::unique_fd&> && gives_its_number<const cutil::unique_fd&> && gives_its_number<int>);
-static_assert(!gives_its_number<cutil::unique_fd> && !gives_its_number<const cutil::unique_fd>);
-static_assert(can_be_closed<cutil::unique_fd&> && can_be_closed<int>);
-static_assert(!can_be_closed<cutil::unique_fd> && !can_be_closed<const cutil::unique_fd&>);
-
-int option(const cutil::unique_fd& s, int name)
-{
-    int value = -1;
-    socklen_t len = sizeof value;
-    return ::getsockopt(s.get(), SOL_SOCKET, name, &value, &len), value;
-}
+static_assert(gives_its_number<cutil::unique_fd&> && gives_its_number<const cutil::unique_fd&> && gives_its_number<int>
+              && !gives_its_number<cutil::unique_fd> && !gives_its_number<const cutil::unique_fd>);
+static_assert(can_be_closed<cutil::unique_fd&> && can_be_closed<int> && !can_be_closed<cutil::unique_fd>
+              && !can_be_closed<const cutil::unique_fd&>);
 
 } // namespace
 
@@ -225,6 +218,9 @@ TEST(Sockets, SetAsAskedOrAnsweredWithTheComposedReason)
     const int bad = ::dup(0);
     ::close(bad); // a number that names nothing open
     const std::string ebadf = std::strerror(EBADF);
+    int value = -1;
+    socklen_t len = sizeof value;
+    const auto option = [&](int name) { return ::getsockopt(s.get(), SOL_SOCKET, name, &value, &len), value; };
     const std::pair<std::string, std::string> answers[] = { // made in this order
         {made, std::to_string(EINVAL) + " socket "},
         {cutil::reuse_addr(s.get()), "SUCCESS"},
@@ -236,8 +232,8 @@ TEST(Sockets, SetAsAskedOrAnsweredWithTheComposedReason)
         {cutil::unblock_socket(bad), "unblock_socket: F_GETFL: " + ebadf},
         {cutil::setsendbuf(bad, 1), "setsendbuf: SO_SNDBUF: " + ebadf},
         {std::to_string(cutil::getsockerr(bad)), std::to_string(EBADF)},
-        {std::to_string(option(s, SO_REUSEADDR)) + " " + std::to_string(::fcntl(s.get(), F_GETFL) & O_NONBLOCK), "1 " + std::to_string(O_NONBLOCK)},
-        {std::to_string(option(s, SO_SNDBUF) >= 65536), "1"}, // the refused size left it alone
+        {std::to_string(option(SO_REUSEADDR)) + " " + std::to_string(::fcntl(s.get(), F_GETFL) & O_NONBLOCK), "1 " + std::to_string(O_NONBLOCK)},
+        {std::to_string(option(SO_SNDBUF) >= 65536), "1"}, // the refused size left it alone
     };
     for (const auto& [got, expected] : answers)
         EXPECT_EQ(got, expected);

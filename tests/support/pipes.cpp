@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 namespace vttest {
@@ -46,11 +47,8 @@ std::string read_to_end(int fd)
 
 std::string output_of(const std::string& command)
 {
-    std::FILE* p = ::popen(command.c_str(), "r");
-    const std::string out = p ? read_to_end(::fileno(p)) : "";
-    if (p)
-        ::pclose(p);
-    return out;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> p(::popen(command.c_str(), "r"), ::pclose);
+    return p ? read_to_end(::fileno(p.get())) : "";
 }
 
 } // namespace vttest

@@ -27,11 +27,9 @@ TEST(ConsoleShapes, EachReporterHasItsPrefixStreamAndVerbatimMessage)
         cutil::report_perror("open"); // leaves errno for the caller
         return std::to_string(failed) + " " + std::to_string(last) + " " + std::to_string(errno);
     });
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(vttest::timeless(r.out), "10000000\n\n100000000100\n10000000\nDEBUG (T):: 50% done %s %nDEBUG (T):: same line\n"
-                                       "WARNING (T):: disk %d\n");
-    EXPECT_EQ(vttest::timeless(r.err), "ERR (T):: route %s failed\nERR:: arp 100%\nopen: No such file or directory\n");
-    EXPECT_EQ(r.answer, "-1 " + std::to_string(ENOENT) + " " + std::to_string(ENOENT));
+    EXPECT_EQ(std::to_string(r.status) + " " + r.answer, "0 -1 " + std::to_string(ENOENT) + " " + std::to_string(ENOENT));
+    EXPECT_EQ(vttest::timeless(r.out + "|" + r.err), "10000000\n\n100000000100\n10000000\nDEBUG (T):: 50% done %s %nDEBUG (T):: same line\n"
+                                                     "WARNING (T):: disk %d\n|ERR (T):: route %s failed\nERR:: arp 100%\nopen: No such file or directory\n");
     // A day below 10 has two blanks before it in ctime's text.
     EXPECT_EQ(cutil::time_token_of_ctime("Sun Dec  6 00:06:15 2026\n"), "00:06:15");
 }
@@ -58,7 +56,4 @@ TEST(TimeStamps, DifferenceIsExactOverTheWholeRange)
     const long long span = (static_cast<long long>(INT32_MAX) - INT32_MIN) * 1000000 + 999999;
     for (auto [from, to, diff] : {std::tuple{a, a, 0LL}, {a, b, 1LL}, {b, a, -1LL}, {lowest, highest, span}, {highest, lowest, -span}})
         EXPECT_EQ(timediff(from, to), diff) << from.seconds << " " << to.seconds;
-    const time_stamp now = cutil::gettime();
-    EXPECT_LE(now.microseconds, 999999);
-    EXPECT_GT(timediff(cutil::null_time(), now), 0);
 }

@@ -8,10 +8,10 @@
 
 namespace vttest {
 
+// Standard output and standard error written while `fn` ran.
 struct console {
     std::string out, err;
 };
-// Standard output and standard error written while `fn` ran.
 template <class F> console console_of(F&& fn)
 {
     testing::internal::CaptureStdout();
@@ -24,7 +24,7 @@ template <class F> console console_of(F&& fn)
 // "ERR (12:34:56):: x" becomes "ERR (T):: x", likewise the DEBUG and WARNING lines.
 inline std::string timeless(const std::string& text)
 {
-    static const std::regex time_of_day(R"(\(\d\d:\d\d:\d\d\):: )");
+    static const std::regex time_of_day(R"(\((\d\d:\d\d:\d\d)\):: )");
     return std::regex_replace(text, time_of_day, "(T):: ");
 }
 

@@ -198,8 +198,7 @@ TEST(ProcessWide, EachPreparationLeavesWhatItShouldInAChildOfItsOwn)
         const std::string outcome = run_in_child([&] {
             ::prctl(PR_SET_CHILD_SUBREAPER, 1);
             const child_run r = run_in_child(s.run);
-            while (::wait(nullptr) > 0) {
-            }
+            while (::wait(nullptr) > 0) {}
             return std::to_string(r.status) + "|" + r.answer + "|" + r.out + "|" + timeless(r.err);
         }).answer;
         EXPECT_EQ(outcome, s.outcome) << s.label;

@@ -117,7 +117,10 @@ pid_t sandbox::start(const std::string& input, const environment& env, const chi
     return spawn(root_, input, null.get(), null.get(), env, "vtpasswd", setup);
 }
 
-std::string read_file(const std::string& path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
+std::string read_file(const std::string& path)
+{
+    return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+}
 
 void write_file(const std::string& path, const std::string& content, mode_t mode)
 {

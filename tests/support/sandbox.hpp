@@ -5,6 +5,8 @@
 
 #include "support/child.hpp"
 
+#include <sys/types.h>
+
 #include <map>
 #include <optional>
 

@@ -1,11 +1,10 @@
 #include "support/child.hpp"
 
-#include "support/pipes.hpp"
-#include "support/sandbox.hpp"
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <stdexcept>
 
 namespace vttest {
@@ -15,13 +14,11 @@ child_run run_in_child(const std::function<std::string()>& fn)
     captured out, err;
     pipe_ends answer;
     std::fflush(nullptr);
-    child_run r;
-    r.pid = ::fork();
-    if (r.pid < 0)
+    const pid_t pid = ::fork();
+    if (pid < 0)
         throw std::runtime_error("fork");
-    if (r.pid == 0) {
-        ::dup2(out.fd.get(), 1);
-        ::dup2(err.fd.get(), 2);
+    if (pid == 0) {
+        ::dup2(out.fd.get(), 1), ::dup2(err.fd.get(), 2);
         std::string result;
         try {
             result = fn();
@@ -34,10 +31,19 @@ child_run run_in_child(const std::function<std::string()>& fn)
     }
     // The answer's end is where the child and whatever it left running have all ended.
     answer.w.reset();
-    r.answer = read_to_end(answer.r.get());
-    r.status = wait_status(r.pid);
+    child_run r{.answer = read_to_end(answer.r.get())};
+    r.status = wait_status(pid);
     r.out = out.text(), r.err = err.text();
     return r;
+}
+
+int wait_status(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 } // namespace vttest

@@ -1,7 +1,6 @@
-// Runs the real vtpasswd binary against a test-owned directory: the child enters a private
-// mount namespace in which a temporary directory stands in for the parent of the compiled-in
-// etc directory's parent ("/usr/local" for "/usr/local/etc/tessaroul"), so the installed
-// build is tested with its own paths and the host's directories are never touched.
+// Runs the real vtpasswd binary, or library code, in a private mount namespace in which a temporary
+// directory stands in for the etc directory's grandparent ("/usr/local" for
+// "/usr/local/etc/tessaroul"), so that the host's files stay untouched.
 #pragma once
 
 #include "support/child.hpp"
@@ -10,27 +9,20 @@
 
 #include <map>
 #include <optional>
-#include <string>
 
 namespace vttest {
 
 struct run_result {
     int status = -1; // exit status, or 128 + signal
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
-
 using environment = std::map<std::string, std::optional<std::string>>; // nullopt unsets
-// Runs in the child just before the binary replaces it, after the namespace and the standard
-// descriptors are in place: a change of user, a limit, another standard input.
+// Runs in the child after the namespace and the standard descriptors, just before the binary.
 using child_setup = std::function<void()>;
 
-// Enters, in the calling process, the private mount namespace in which root stands in for
-// the etc directory's grandparent. Answers an error text, or empty.
+// Enters, in the calling process, the namespace in which root stands in. Answers why not, or empty.
 std::string enter_namespace(const std::string& root);
-
-// Why the sandbox cannot be made here, or empty when it can.
-std::string sandbox_unavailable();
+std::string sandbox_unavailable(); // why no sandbox can be made here, or empty
 
 class sandbox {
 public:
@@ -39,22 +31,18 @@ public:
     sandbox(const sandbox&) = delete;
     sandbox& operator=(const sandbox&) = delete;
 
-    // The host path of what the binary sees as its etc directory.
+    // Host paths of what the binary sees as its etc directory and files, and of the stand-in.
     std::string etc_dir() const;
     std::string users() const { return etc_dir() + "/vanto_users.dat"; }
     std::string backup() const { return etc_dir() + "/old_vanto_users.dat"; }
-    // The root that stands in for the mount point, as seen from the host.
     const std::string& root() const { return root_; }
-    // Creates the etc directory (mode 0700) and its parents.
-    void make_etc() const;
+    void make_etc() const; // mode 0700, with its parents
 
-    // Runs the binary to the end with the given standard input.
     run_result run(const std::string& input, const environment& env = {}, const char* argv0 = "vtpasswd",
                    const child_setup& setup = {}) const;
-    // Runs library code in a forked child that sees this sandbox at the mount point; the
-    // answer "sandbox: ..." says why the namespace could not be made.
+    // Library code in a child inside the namespace; the answer "sandbox: ..." says why none was made.
     child_run run_inside(const std::function<std::string()>& fn) const;
-    // Starts the binary; its standard input is already written and closed, output discarded.
+    // The binary started on its input, its output discarded.
     pid_t start(const std::string& input, const environment& env = {}, const child_setup& setup = {}) const;
 
 private:
@@ -64,15 +52,12 @@ private:
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0600);
 bool file_exists(const std::string& path);
-// The user nobody: its ids, and a setup that becomes it (without supplementary groups).
+mode_t file_mode(const std::string& path);
 inline constexpr uid_t nobody = 65534;
 inline constexpr gid_t nogroup = 65534;
-void become_nobody();
-mode_t file_mode(const std::string& path);
-// Each entry below `dir` in name order, "path kind" ("dir", "link", "fifo MODE", "device MODE")
-// or, for a regular file, "path MODE" and what `content` makes of its bytes; parted by "; ".
+void become_nobody(); // a child_setup: the user nobody, without supplementary groups
+// Each entry below dir in name order, parted by "; ": "path dir", "path link", "path fifo MODE",
+// "path device MODE", or "path MODE" and what `content` makes of a regular file's bytes.
 std::string tree(const std::string& dir, const std::function<std::string(const std::string&)>& content);
-// Waits for a child and answers its exit status, or 128 + the signal that ended it.
-int wait_status(pid_t pid);
 
 } // namespace vttest

@@ -1,5 +1,4 @@
-// A test that runs the binary or library code in a sandbox (see sandbox.hpp), skipping where
-// none can be made.
+// A test with a sandbox of its own (see sandbox.hpp), skipped where none can be made.
 #pragma once
 
 #include "support/sandbox.hpp"

@@ -1,6 +1,7 @@
 // The requests of the write half, built from any values and any argument texts: every routing
 // message reads back as the request meant, every frame is the 42-byte announcement of the
-// address given, and every alias request carries the address the text names.
+// address given, and every alias request carries the address the text names. The same bytes as
+// a routing message are refused with an errno or give a request that can be carried out.
 #include "cutil/arpcast.hpp"
 #include "cutil/arpframe.hpp"
 #include "cutil/ifaddr.hpp"
@@ -12,7 +13,7 @@
 #include <arpa/inet.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
+#include <bit>
 #include <cstring>
 
 using namespace cutil;
@@ -31,16 +32,14 @@ void check_route_message(std::uint32_t dst, bool del)
     require(del ? !r.gateway : r.gateway == htonl(INADDR_LOOPBACK), "an add goes via 127.0.0.1");
 }
 
-void check_frame(const arp_frame& frame, const std::uint8_t (&hw)[6], std::uint32_t addr)
+// A broadcast ARP request for IPv4 over Ethernet in which the host announces the address as its own.
+void check_frame(const void* frame, const std::uint8_t (&hw)[6], std::uint32_t addr)
 {
-    const std::uint8_t fixed[] = {0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01};
-    const auto* f = reinterpret_cast<const std::uint8_t*>(frame.data());
-    bool broadcast = std::all_of(f, f + 6, [](std::uint8_t b) { return b == 0xff; });
-    require(broadcast && std::memcmp(f + 6, hw, 6) == 0 && std::memcmp(f + 12, fixed, sizeof fixed) == 0,
-            "a broadcast ARP request for IPv4 over Ethernet from the host's address");
-    require(std::memcmp(f + 22, hw, 6) == 0 && std::memcmp(f + 28, &addr, 4) == 0 && std::memcmp(f + 32, hw, 6) == 0
-                && std::memcmp(f + 38, &addr, 4) == 0,
-            "the sender announces the address as its own");
+    std::uint8_t want[42] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01};
+    for (std::size_t at : {6, 22, 32})
+        std::memcpy(want + at, hw, 6);
+    std::memcpy(want + 28, &addr, 4), std::memcpy(want + 38, &addr, 4);
+    require(std::memcmp(frame, want, sizeof want) == 0, "the 42-byte announcement of the address");
 }
 
 // The last request the scripted kernel saw, when it is of that kind.
@@ -58,7 +57,6 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
     in_addr want{};
     const bool valid = ::inet_aton(addr.c_str(), &want) != 0;
     kernel.writes.clear();
-
     if (unix_ifconfig(name, addr.c_str(), mask.empty() ? nullptr : mask.c_str(), nullptr, 0, remove ? 1 : 0) == 0) {
         require(valid, "only a valid address is configured");
         const auto* w = last(kernel, remove ? call::delete_addr : call::add_alias);
@@ -77,11 +75,24 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
     arpcast(name, addr.c_str(), 1);
     if (const auto* w = last(kernel, call::packet_write)) {
         const std::uint8_t none[6]{}; // the scripted kernel lists no interface: no hardware address
-        arp_frame frame;
-        require(w->data.size() == frame.size(), "a 42-byte frame");
-        std::memcpy(frame.data(), w->data.data(), frame.size());
-        check_frame(frame, none, ::inet_addr(addr.c_str()));
+        require(w->data.size() == 42, "a 42-byte frame");
+        check_frame(w->data.data(), none, ::inet_addr(addr.c_str()));
     }
+}
+
+void check_read_back(std::span<const std::byte> msg)
+{
+    bsd::route_request r;
+    if (bsd::read_route_request(msg, r) == 0)
+        require(((r.type == bsd::rtm_add && r.gateway) || r.type == bsd::rtm_delete) && r.prefixlen <= 32,
+                "an add with its gateway or a delete, of at most 32 bits");
+    if (msg.size() < 4)
+        return;
+    std::uint32_t mask;
+    std::memcpy(&mask, msg.data(), 4);
+    const int prefix = bsd::mask_prefix(mask);
+    require(prefix == -1 || (prefix == std::popcount(mask) && (prefix == 0 || ntohl(mask) >> (32 - prefix) << (32 - prefix) == ntohl(mask))),
+            "a prefix only for a contiguous mask");
 }
 
 } // namespace
@@ -90,13 +101,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     static platform::fake_backend kernel;
     static platform::scoped_backend use{kernel};
+    check_read_back({reinterpret_cast<const std::byte*>(data), size});
     FuzzedDataProvider in(data, size);
     check_route_message(in.ConsumeIntegral<std::uint32_t>(), in.ConsumeBool());
     std::uint8_t hw[6];
     for (auto& b : hw)
         b = in.ConsumeIntegral<std::uint8_t>();
     const std::uint32_t addr = in.ConsumeIntegral<std::uint32_t>();
-    check_frame(build_arp_announcement(hw, addr), hw, addr);
+    check_frame(build_arp_announcement(hw, addr).data(), hw, addr);
     check_library_requests(kernel, in);
     return 0;
 }

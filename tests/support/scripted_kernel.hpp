@@ -1,18 +1,16 @@
-// A scripted kernel for unit tests, with builders of the snapshots it hands out, and the decoder
-// of an interface's address messages that unit and system tests share.
+// A scripted kernel for unit tests: builders of the snapshots it hands out, and the checks of a
+// table of questions or of steps against it.
 #pragma once
 
-#include "cutil/iflist.hpp"
 #include "platform/fake.hpp"
 #include "platform/routemsg.hpp"
 #include "support/console.hpp"
+#include "support/queries.hpp"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <set>
-#include <string>
 #include <variant>
 
 namespace vttest {
@@ -21,54 +19,29 @@ inline const std::uint8_t hw0[6]{0x00, 0xa0, 0xc9, 0x01, 0x02, 0x03};
 inline const std::uint8_t hw1[6]{0x02, 0x00, 0x00, 0x00, 0x00, 0x11};
 inline const std::uint8_t vrrp[6]{0x00, 0x00, 0x5e, 0x00, 0x01, 0x0a};
 
-// "address/netmask " for each address of the interface get_device_info found, sorted.
-inline std::string decoded_addresses(const cutil::device_info& info)
-{
-    std::set<std::string> found;
-    for (const cutil::interface_address& a : cutil::interface_addresses(info)) {
-        if (!a.addr || !a.netmask)
-            return "undecodable";
-        std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
-        found.insert(text + "/" + inet_ntoa({*a.netmask}));
-    }
-    std::string out;
-    for (auto& f : found)
-        out += f + " ";
-    return out;
-}
-
 class scripted_kernel : public testing::Test {
 protected:
     using call = cutil::platform::fake_backend::call;
     cutil::platform::fake_backend kernel;
     cutil::platform::scoped_backend use{kernel};
 
-    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw = {}, int flags = 0)
+    // An interface of the list, then its addresses (address, netmask).
+    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw, int flags,
+              std::initializer_list<std::pair<const char*, const char*>> addrs = {})
     {
         cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
-    }
-    void addr(std::uint16_t index, const char* a, const char* mask)
-    {
-        cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a), .netmask = inet_addr(mask)});
+        for (auto [a, mask] : addrs)
+            cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a), .netmask = inet_addr(mask)});
     }
     void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
     {
         cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw});
     }
-    // What `fn` asked of the kernel, a line each, then what it printed (timed lines and descriptor
-    // numbers made constant).
-    template <class F> std::string trace(F&& fn)
-    {
-        static const std::regex descriptor(R"(\(\d+\): )");
-        kernel.writes.clear();
-        console c = console_of(fn);
-        std::string log;
-        for (const std::string& s : kernel.summaries())
-            log += s + "\n";
-        const auto shown = [](const char* label, const std::string& text) { return text.empty() ? "" : label + timeless(text); };
-        return std::regex_replace(log + shown("out: ", c.out) + shown("err: ", c.err), descriptor, "(FD): ");
-    }
-    // One step, the errnos the kernel answers it with, and "answer trace" as it should be.
+    void expect_answers(const std::vector<std::string>& lines) { EXPECT_EQ(answers(lines), joined(lines)); }
+
+    // One step, the errnos the kernel answers it with, and what should come of it: the answer, what
+    // it asked of the kernel (a line each), then what it printed ("out: ", "err: "), with timed
+    // lines and descriptor numbers made constant.
     struct step {
         std::function<std::variant<int, std::string>()> run;
         std::map<call, std::deque<int>> errnos;
@@ -76,12 +49,18 @@ protected:
     };
     void expect_steps(std::initializer_list<step> steps)
     {
+        static const std::regex descriptor(R"(\(\d+\): )");
         for (const step& s : steps) {
             kernel.errnos = s.errnos;
+            kernel.writes.clear();
             std::variant<int, std::string> answer;
-            std::string t = trace([&] { errno = 0, answer = s.run(); });
+            console c = console_of([&] { errno = 0, answer = s.run(); });
             const int* n = std::get_if<int>(&answer);
-            EXPECT_EQ((n ? std::to_string(*n) : std::get<std::string>(answer)) + " " + t, s.want);
+            std::string got = (n ? std::to_string(*n) : std::get<std::string>(answer)) + " ";
+            for (const std::string& line : kernel.summaries())
+                got += line + "\n";
+            got += (c.out.empty() ? "" : "out: " + c.out) + (c.err.empty() ? "" : "err: " + c.err);
+            EXPECT_EQ(std::regex_replace(timeless(got), descriptor, "(FD): "), s.want);
         }
     }
 };

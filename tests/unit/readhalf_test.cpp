@@ -4,13 +4,12 @@
 #include "cping/cping.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/ifconf.hpp"
+#include "cutil/iflist.hpp"
 #include "platform/unique_fd.hpp"
-#include "support/queries.hpp"
 #include "support/scripted_kernel.hpp"
 
 using namespace cutil;
 using namespace vttest;
-using kernel_bytes = std::function<void(platform::fake_backend&)>;
 
 namespace {
 
@@ -20,12 +19,9 @@ class ReadHalf : public scripted_kernel {
 protected:
     void SetUp() override
     {
-        link(1, "fxp0", hw0, bsd::iff_up | bsd::iff_broadcast); // two addresses
-        addr(1, "192.0.2.10", "255.255.255.0");
-        addr(1, "192.0.2.11", "255.255.255.128");
-        link(2, "fxp1", hw1, bsd::iff_broadcast); // none
-        link(3, "lo0", {}, bsd::iff_up | bsd::iff_loopback);
-        addr(3, "127.0.0.1", "255.0.0.0");
+        link(1, "fxp0", hw0, bsd::iff_up | bsd::iff_broadcast, {{"192.0.2.10", "255.255.255.0"}, {"192.0.2.11", "255.255.255.128"}});
+        link(2, "fxp1", hw1, bsd::iff_broadcast);
+        link(3, "lo0", {}, bsd::iff_up | bsd::iff_loopback, {{"127.0.0.1", "255.0.0.0"}});
         arp("192.0.2.1", "em0", hw1);
         arp("192.0.2.7", "em0");            // still being resolved: no answer
         arp("192.0.2.7", "em1", vrrp);      // the first resolved entry wins...
@@ -33,11 +29,9 @@ protected:
         arp("192.0.2.9", "em0");
         kernel.add_conf_link_entry("fxp2", 54); // BSD's link-level entries, one longer than the usual
         kernel.add_conf_link_entry("lo0", 20);
-        iface("lo0", bsd::iff_up | bsd::iff_loopback, "192.0.2.1");
-        iface("ppp0", bsd::iff_up | bsd::iff_pointopoint, "192.0.2.2");
-        iface("fxp2", bsd::iff_broadcast, "192.0.2.3"); // down
-        iface("fxp0:1", up_bcast, "192.0.2.4");
-        iface("fxp1", up_bcast, "192.0.2.5");
+        for (auto [name, flags, a] : {std::tuple{"lo0", bsd::iff_up | bsd::iff_loopback, "192.0.2.1"}, {"ppp0", bsd::iff_up | bsd::iff_pointopoint, "192.0.2.2"},
+                                      {"fxp2", bsd::iff_broadcast, "192.0.2.3"} /* down */, {"fxp0:1", up_bcast, "192.0.2.4"}, {"fxp1", up_bcast, "192.0.2.5"}})
+            iface(name, flags, a);
         iface("fxp0", up_bcast, "192.0.2.5", "255.255.255.128");
         kernel.interfaces["gif0"] = {bsd::iff_up, std::nullopt, std::nullopt};
         kernel.interfaces["abcdefghijklmno"] = {up_bcast, inet_addr("192.0.2.9"), inet_addr("255.255.0.0")};
@@ -49,14 +43,10 @@ protected:
         kernel.interfaces[name] = {flags, inet_addr(addr), inet_addr(mask)};
         kernel.add_conf_entry(name, inet_addr(addr));
     }
-    void expect_answers(const std::vector<std::string>& lines) { EXPECT_EQ(answers(lines), joined(lines)); }
     device_info info;
 };
 
-void patch(bsd::bytes& b, std::size_t at, std::initializer_list<std::uint8_t> with)
-{
-    std::memcpy(b.data() + at, with.begin(), with.size());
-}
+void patch(bsd::bytes& b, std::size_t at, std::initializer_list<std::uint8_t> with) { std::memcpy(b.data() + at, with.begin(), with.size()); }
 
 // An IPv4 header of `hlen` bytes followed by an ICMP message of `icmplen` bytes.
 std::vector<std::byte> datagram(int hlen, int icmplen, std::uint8_t type, std::uint16_t ident, std::uint16_t seq)
@@ -90,7 +80,7 @@ TEST_F(ReadHalf, EachQuestionFindsWhatTheKernelListsByItsExactName)
         "interface 203.0.113.100 = vlan99", "interface 0000000000000000000000192.0.2.5 = ERROR" /* inet_addr would accept it */,
         "interface 192.0.2.5 = fxp1", "netmask abcdefghijklmno = 255.255.0.0", "netmask fxp0 = 255.255.255.128",
         "netmask gif0" + unread, "netmask em9" + unread, "netmask abcdefghijklmnoX" + unread, "netmask" + unread});
-    EXPECT_EQ(nsent, sent);
+    EXPECT_EQ(nsent, sent); // no probe without a socket
     EXPECT_EQ(std::string(real_ethernet_interface) + " " + real_ip_address, "fxp1 192.0.2.5");
     // Nothing past an embedded NUL is read as part of the name or address.
     console c = console_of([] { get_arp({"192.0.2.7\0junk", 14}), unix_ping({"10.0.0.1\0x", 10}), get_netmask({"fxp0\0x", 6}); });
@@ -109,21 +99,14 @@ TEST_F(ReadHalf, EachQuestionFindsWhatTheKernelListsByItsExactName)
 
 TEST_F(ReadHalf, KernelFailuresAreReported)
 {
-    const struct {
-        int size_errno, read_errno;
-        std::deque<int> conf_errnos;
-        std::vector<std::string> lines;
-    } rows[] = {
-        {ENOMEM, 0, {}, {"addresses fxp0 = none [ERR (T):: get_device_info: failed to get iflist-sysctl-estimate]",
-                         "arp 192.0.2.7 = ERROR [ERR:: get_arp: unable to open mib database]"}},
-        {0, ENOMEM, {}, {"addresses fxp0 = none [ERR (T):: get_device_info: actual retrieval of interface table failed]",
-                         "arp 192.0.2.7 = ERROR [ERR:: get_arp: failed to retrive ARP info]"}},
+    const std::tuple<int, int, std::deque<int>, std::vector<std::string>> rows[] = {
+        {ENOMEM, 0, {}, {"addresses fxp0 = none [ERR (T):: get_device_info: failed to get iflist-sysctl-estimate]", "arp 192.0.2.7 = ERROR [ERR:: get_arp: unable to open mib database]"}},
+        {0, ENOMEM, {}, {"addresses fxp0 = none [ERR (T):: get_device_info: actual retrieval of interface table failed]", "arp 192.0.2.7 = ERROR [ERR:: get_arp: failed to retrive ARP info]"}},
         {0, 0, {EINVAL, EINVAL}, {"interface 203.0.113.1 = vlan0"}}, // "too small", from some kernels
-        {0, 0, {ENXIO}, {"interface 203.0.113.1 = ERROR [ioctl SIOCGIFCONF: No such device or address]"}},
-    };
-    for (const auto& r : rows) {
-        kernel.size_errno = r.size_errno, kernel.read_errno = r.read_errno, kernel.conf_errnos = r.conf_errnos;
-        expect_answers(r.lines);
+        {0, 0, {ENXIO}, {"interface 203.0.113.1 = ERROR [ioctl SIOCGIFCONF: No such device or address]"}}};
+    for (const auto& [size_errno, read_errno, conf_errnos, lines] : rows) {
+        kernel.size_errno = size_errno, kernel.read_errno = read_errno, kernel.conf_errnos = conf_errnos;
+        expect_answers(lines);
     }
 }
 
@@ -131,21 +114,18 @@ TEST_F(ReadHalf, HostileBytesEndEachWalkInsideTheBuffer)
 {
     const std::size_t fxp1_nlen = 96 + 56 + 2 * 44 + 96 + 5;
     ASSERT_EQ(std::to_integer<int>(kernel.iflist[fxp1_nlen]), 4);
-    bsd::bytes stray; // a message of another kind amid the interface list
-    bsd::put_arp_entry(stray, {.index = 1, .addr = inet_addr("192.0.2.1"), .ifname = "fxp0"});
-    const std::pair<kernel_bytes, std::vector<std::string>> rows[] = {
+    const std::pair<std::function<void(platform::fake_backend&)>, std::vector<std::string>> rows[] = {
         {[](auto& k) { patch(k.iflist, 0, {0, 0}); }, {"addresses fxp0 = none"}},
         {[](auto& k) { patch(k.iflist, 96 + 56, {0xff, 0xff}); }, {"addresses fxp0 = none"}}, // more than there is
         {[](auto& k) { patch(k.iflist, 96 + 56, {4, 0}); }, {"addresses fxp0 = none"}},       // shorter than its header
         {[&](auto& k) { patch(k.iflist, fxp1_nlen, {200}); }, {"addresses fxp1 = none", "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 "}},
-        {[](auto& k) { patch(k.arp, 0, {0, 0}); }, {"arp 192.0.2.7 = ERROR"}}, // nothing after it is trusted
-        {[](auto& k) { patch(k.arp, 2 * 164, {0xf0, 0xff}); }, {"arp 192.0.2.7 = ERROR"}}, // longer than the table
-        {[](auto& k) { patch(k.arp, 2 * 164 + 113, {60}); }, {"arp 192.0.2.7 = 02:00:00:00:00:11"}}, // a name past the message
+        {[](auto& k) { patch(k.arp, 0, {0, 0}); }, {"arp 192.0.2.7 = ERROR"}},                            // nothing after it is trusted
+        {[](auto& k) { patch(k.arp, 2 * 164, {0xf0, 0xff}); }, {"arp 192.0.2.7 = ERROR"}},                // longer than the table
+        {[](auto& k) { patch(k.arp, 2 * 164 + 113, {60}); }, {"arp 192.0.2.7 = 02:00:00:00:00:11"}},      // a name past the message
         // A message too short to hold its link-level address is stepped over, whatever address it names.
-        {[](auto& k) { k.arp.insert(k.arp.begin(), 100, std::byte{}), patch(k.arp, 0, {100}), patch(k.arp, 96, {192, 0, 2, 7}); },
-         {"arp 192.0.2.7 = 00:00:5e:00:01:0a"}},
+        {[](auto& k) { k.arp.insert(k.arp.begin(), 100, std::byte{}), patch(k.arp, 0, {100}), patch(k.arp, 96, {192, 0, 2, 7}); }, {"arp 192.0.2.7 = 00:00:5e:00:01:0a"}},
         {[](auto& k) { k.conf_verbatim = true, k.conf.pop_back(); }, {"interface 203.0.113.100 = ERROR", "interface 203.0.113.99 = vlan98"}},
-        {[](auto& k) { k.conf_verbatim = true, k.conf[k.conf.size() - 16] = std::byte{250}; }, {"interface 203.0.113.100 = ERROR"}},
+        {[](auto& k) { k.conf_verbatim = true, k.conf[k.conf.size() - 16] = std::byte{250}; }, {"interface 203.0.113.100 = ERROR"}}, // past the list
     };
     const platform::fake_backend good = kernel;
     for (const auto& [edit, lines] : rows) {
@@ -153,20 +133,19 @@ TEST_F(ReadHalf, HostileBytesEndEachWalkInsideTheBuffer)
         edit(kernel);
         expect_answers(lines);
     }
-    kernel = good;
+    kernel = good; // a message of another kind amid the interface list
+    bsd::bytes stray;
+    bsd::put_arp_entry(stray, {.index = 1, .addr = inet_addr("192.0.2.1"), .ifname = "fxp0"});
     kernel.iflist.insert(kernel.iflist.begin() + 96 + 56 + 2 * 44, stray.begin(), stray.end());
-    expect_answers({"addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 "}); // found before the stray message
-    std::string err = console_of([&] { EXPECT_EQ(get_device_info("fxp1", info), 0); }).err;
-    EXPECT_NE(timeless(err).find("ERR (T):: get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. msglen = 164. buf:"),
-              std::string::npos) << err;
+    expect_answers({"addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 "}); // found before it
     std::vector<interface_entry> list;
-    console_of([&] { EXPECT_FALSE(get_interface_list(list)); });
+    console c = console_of([&] { EXPECT_EQ(get_interface_list(list) + get_device_info("fxp1", info), 0); });
+    EXPECT_NE(timeless(c.err).find("ERR (T):: get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. msglen = 164. buf:"), std::string::npos) << c.err;
     for (std::size_t cut = 0; cut < good.iflist.size(); cut += 3) { // the sanitizer build watches for reads past the end
         kernel.iflist.assign(good.iflist.begin(), good.iflist.begin() + static_cast<std::ptrdiff_t>(cut));
-        std::uint8_t hw[6];
-        console_of([&] { get_device_info("lo0", info), get_hw_addr("fxp1", hw); });
+        console_of([&] { get_device_info("lo0", info), my_ether_addr("fxp1"); });
     }
-    for (std::size_t cut = 0; cut < 3 * 164; ++cut) {
+    for (std::size_t cut = 0; cut < 3 * 164; ++cut) { // every cut before the answer's end
         kernel.arp.assign(good.arp.begin(), good.arp.begin() + static_cast<std::ptrdiff_t>(cut));
         EXPECT_EQ(get_arp("192.0.2.7"), "ERROR") << cut;
     }
@@ -198,9 +177,7 @@ TEST(Echo, ChecksumVectorsAndRequestBytes)
 {
     // RFC 1071's example words sum to ddf2 (one's complement 220d); an odd byte is the high byte of a last word.
     const std::uint8_t words[8]{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, odd[3]{0x12, 0x34, 0x56};
-    EXPECT_EQ(ntohs(in_cksum(words, 8)), 0x220d);
-    EXPECT_EQ(ntohs(in_cksum(odd, 3)), static_cast<std::uint16_t>(~(0x1234 + 0x5600)));
-    EXPECT_EQ(in_cksum(words, 0), 0xffff);
+    EXPECT_EQ(std::tuple(ntohs(in_cksum(words, 8)), ntohs(in_cksum(odd, 3)), in_cksum(words, 0)), std::tuple(0x220d, static_cast<std::uint16_t>(~(0x1234 + 0x5600)), 0xffff));
     std::byte buf[64]{};
     for (std::uint16_t seq : {0x0102, 0x0103}) { // rebuilding replaces the old checksum
         build_echo_request(buf, 0xbeef, seq);
@@ -228,26 +205,24 @@ TEST(Echo, OnlyOurReplyOfThisProbeEndsTheWait)
     // The sequence is the counter's low 16 bits; a reply too short is reported.
     const std::uint16_t ident = static_cast<std::uint16_t>(getpid() & 0xffff);
     nsent = 0x1ffff;
-    const std::byte nothing[1] = {std::byte{0x45}}; // nothing received: the length still comes from the buffer
     const std::tuple<std::vector<std::byte>, std::ptrdiff_t, int, std::string> replies[]{
         {datagram(20, 64, 0, ident, 0xffff), 84, 1, ""}, {datagram(20, 64, 0, ident, 0xfffe), 84, 0, ""},
         {datagram(20, 4, 0, ident, 0xffff), 24, 0, "ERR:: proc_icmp_echo_reply: icmplen (4) < 8"},
         {datagram(20, 8, 0, ident, 0xffff), 28, 1, "ERR:: proc_icmp_echo_reply: icmplen (8) < 16"},
-        {{nothing[0]}, 0, 0, "ERR:: proc_icmp_echo_reply: icmplen (-20) < 8"}};
+        {{std::byte{0x45}}, 0, 0, "ERR:: proc_icmp_echo_reply: icmplen (-20) < 8"}}; // nothing received: the length still comes from the buffer
     for (const auto& [d, len, ends, err] : replies)
         EXPECT_EQ(console_of([&] { EXPECT_EQ(proc_icmp_echo_reply(d.data(), len, timeval{}), ends) << len; }).err, err);
 }
 
 TEST_F(ReadHalf, ProbeReportsFailingReceivesAndItsCounterWraps)
 {
-    // A pipe with data stands in for the socket: always readable, every receive fails, once reported.
-    int fds[2];
+    int fds[2]; // a pipe with data stands in for the socket: always readable, every receive fails, once reported
     ASSERT_EQ(::pipe(fds), 0);
     cutil::unique_fd rd(fds[0]), wr(fds[1]);
     ASSERT_EQ(::write(wr.get(), "x", 1), 1);
     kernel.icmp_fd = rd.get();
-    std::int32_t before = nsent;
-    EXPECT_EQ(answers({"ping 192.0.2.1"}), "ping 192.0.2.1 = 1 [ERR:: recv_from error]\n");
+    const std::int32_t before = nsent;
+    expect_answers({"ping 192.0.2.1 = 1 [ERR:: recv_from error]"});
     EXPECT_EQ(nsent, before + 1);
     nsent = INT32_MAX; // the counter wraps rather than overflowing
     answers({"ping 192.0.2.1"});

@@ -20,15 +20,10 @@ class WriteHalf : public scripted_kernel {
 protected:
     void SetUp() override
     {
-        link(1, "em0", hw0);
-        addr(1, "192.0.2.10", "255.255.255.0");
-        addr(1, "192.0.2.11", "255.255.255.255"); // a second address is found like the first
-        addr(1, "198.51.100.1", "255.255.255.0");
-        link(2, "em1", hw1);
-        addr(2, "203.0.113.1", "255.255.255.0");
-        link(3, "lo0");
-        addr(3, "127.0.0.1", "255.0.0.0");
-        addr(3, "192.0.2.50", "255.255.255.255");
+        // A second address of em0 is found like the first.
+        link(1, "em0", hw0, 0, {{"192.0.2.10", "255.255.255.0"}, {"192.0.2.11", "255.255.255.255"}, {"198.51.100.1", "255.255.255.0"}});
+        link(2, "em1", hw1, 0, {{"203.0.113.1", "255.255.255.0"}});
+        link(3, "lo0", {}, 0, {{"127.0.0.1", "255.0.0.0"}, {"192.0.2.50", "255.255.255.255"}});
         kernel.parked_answered.insert("em0");
         kernel.interfaces["va"].flags = bsd::iff_broadcast | 0x1000;
         c_ip_init();

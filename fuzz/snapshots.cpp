@@ -27,20 +27,7 @@ bool inside(const std::byte* p, std::size_t n, const std::byte* start, const std
     return p >= start && p <= end && n <= static_cast<std::size_t>(end - p);
 }
 
-// Decodes every slot as the library's callers do; each address lies whole inside [start, end).
-void decode(const std::byte* start, const std::byte* end, int addrs)
-{
-    rt_addrinfo info;
-    info.rti_addrs = addrs;
-    rt_xaddrs(start, end, info);
-    for (const std::byte* sa : info.rti_info) {
-        if (sa == nullptr)
-            continue;
-        require(inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), start, end), "an address inside its message");
-        (void)sockaddr_in_addr(sa);
-    }
-}
-
+// The interface's messages, and each address in them, lie whole inside the snapshot.
 void walk_device(std::string_view name)
 {
     device_info info;
@@ -51,10 +38,13 @@ void walk_device(std::string_view name)
     require(inside(info.link, info.link_room, start, end), "the link-level address inside the snapshot");
     const std::byte* msg = info.first_addr;
     for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        require(inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end),
-                "an address message inside the snapshot");
-        decode(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs);
+        require(inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end), "an address message inside the snapshot");
+        rt_addrinfo ai{.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs};
+        rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), ai);
+        for (const std::byte* sa : ai.rti_info)
+            require(!sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg)), "an address inside its message");
     }
+    (void)interface_addresses(info); // reads each address no further than its length
     std::uint8_t hw[6];
     require(get_hw_addr(name, hw) == 1, "the same snapshot gives the same interface");
 }
@@ -139,10 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)configured_ip("va", "192.0.2.100");
     for (const char* addr : {"192.0.2.1", "192.0.2.2", "0.0.0.0"})
         require(find_arp_entry(kernel.arp, ::inet_addr(addr)).has_value() == (look_up_arp(addr).size() == 6), "the lookup answers what the walk finds");
-    if (size > 0) { // the decoder alone: the first byte is the address mask, the rest the addresses
-        std::vector<std::byte> addresses(bytes + 1, bytes + size);
-        decode(addresses.data(), addresses.data() + addresses.size(), data[0]);
-    }
     translate(kernel, vtfuzz::text_of(data, size));
     return 0;
 }

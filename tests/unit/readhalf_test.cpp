@@ -97,24 +97,17 @@ TEST_F(ReadHalf, EachQuestionFindsWhatTheKernelListsByItsExactName)
     EXPECT_EQ(listed, "fxp0/3 fxp1/2 lo0/9 ");
 }
 
-TEST_F(ReadHalf, KernelFailuresAreReported)
-{
-    const std::tuple<int, int, std::deque<int>, std::vector<std::string>> rows[] = {
-        {ENOMEM, 0, {}, {"addresses fxp0 = none [ERR (T):: get_device_info: failed to get iflist-sysctl-estimate]", "arp 192.0.2.7 = ERROR [ERR:: get_arp: unable to open mib database]"}},
-        {0, ENOMEM, {}, {"addresses fxp0 = none [ERR (T):: get_device_info: actual retrieval of interface table failed]", "arp 192.0.2.7 = ERROR [ERR:: get_arp: failed to retrive ARP info]"}},
-        {0, 0, {EINVAL, EINVAL}, {"interface 203.0.113.1 = vlan0"}}, // "too small", from some kernels
-        {0, 0, {ENXIO}, {"interface 203.0.113.1 = ERROR [ioctl SIOCGIFCONF: No such device or address]"}}};
-    for (const auto& [size_errno, read_errno, conf_errnos, lines] : rows) {
-        kernel.size_errno = size_errno, kernel.read_errno = read_errno, kernel.conf_errnos = conf_errnos;
-        expect_answers(lines);
-    }
-}
-
-TEST_F(ReadHalf, HostileBytesEndEachWalkInsideTheBuffer)
+TEST_F(ReadHalf, KernelFailuresAreReportedAndHostileBytesEndEachWalkInsideTheBuffer)
 {
     const std::size_t fxp1_nlen = 96 + 56 + 2 * 44 + 96 + 5;
     ASSERT_EQ(std::to_integer<int>(kernel.iflist[fxp1_nlen]), 4);
     const std::pair<std::function<void(platform::fake_backend&)>, std::vector<std::string>> rows[] = {
+        {[](auto& k) { k.size_errno = ENOMEM; }, {"addresses fxp0 = none [ERR (T):: get_device_info: failed to get iflist-sysctl-estimate]",
+                                                  "arp 192.0.2.7 = ERROR [ERR:: get_arp: unable to open mib database]"}},
+        {[](auto& k) { k.read_errno = ENOMEM; }, {"addresses fxp0 = none [ERR (T):: get_device_info: actual retrieval of interface table failed]",
+                                                  "arp 192.0.2.7 = ERROR [ERR:: get_arp: failed to retrive ARP info]"}},
+        {[](auto& k) { k.conf_errnos = {EINVAL, EINVAL}; }, {"interface 203.0.113.1 = vlan0"}}, // "too small", from some kernels
+        {[](auto& k) { k.conf_errnos = {ENXIO}; }, {"interface 203.0.113.1 = ERROR [ioctl SIOCGIFCONF: No such device or address]"}},
         {[](auto& k) { patch(k.iflist, 0, {0, 0}); }, {"addresses fxp0 = none"}},
         {[](auto& k) { patch(k.iflist, 96 + 56, {0xff, 0xff}); }, {"addresses fxp0 = none"}}, // more than there is
         {[](auto& k) { patch(k.iflist, 96 + 56, {4, 0}); }, {"addresses fxp0 = none"}},       // shorter than its header
@@ -173,7 +166,7 @@ TEST(RtXaddrs, SlotsFollowTheMaskAndTheRoundedLengths)
     EXPECT_EQ(sockaddr_in_addr(reinterpret_cast<const std::byte*>(sa)), inet_addr("255.255.0.0"));
 }
 
-TEST(Echo, ChecksumVectorsAndRequestBytes)
+TEST(Echo, RequestBytesAndOnlyOurReplyOfThisProbeEndsTheWait)
 {
     // RFC 1071's example words sum to ddf2 (one's complement 220d); an odd byte is the high byte of a last word.
     const std::uint8_t words[8]{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, odd[3]{0x12, 0x34, 0x56};
@@ -186,10 +179,6 @@ TEST(Echo, ChecksumVectorsAndRequestBytes)
     std::vector<std::byte> header = datagram(0, 8, 8, 0xbeef, 0x0103); // identifier and sequence in host order
     header[2] = buf[2], header[3] = buf[3];
     EXPECT_EQ(std::vector<std::byte>(buf, buf + 8), header);
-}
-
-TEST(Echo, OnlyOurReplyOfThisProbeEndsTheWait)
-{
     using v = echo_verdict;
     std::vector<std::byte> lying = datagram(20, 10, 0, 0x1234, 7);
     lying[0] = std::byte{0x4f}; // a header length beyond the datagram

@@ -39,17 +39,6 @@ protected:
     }
 };
 
-// A 16-byte IPv4 socket address as the home kernel reads it (zeros for none), after `before`.
-bsd::bytes with_sin(bsd::bytes before, const char* addr)
-{
-    if (addr != nullptr) {
-        before.insert(before.end(), {std::byte{16}, std::byte{2}, std::byte{0}, std::byte{0}});
-        bsd::append(before, inet_addr(addr));
-    }
-    before.resize(before.size() + (addr ? 8 : 16));
-    return before;
-}
-
 } // namespace
 
 TEST_F(WriteHalf, EveryRequestReachesTheKernelAsAskedAndEveryFailureIsReported)
@@ -96,10 +85,14 @@ TEST_F(WriteHalf, AliasRequestsAndRoutingMessagesByteForByte)
 {
     unix_ifconfig("lo0", "203.0.113.9", "255.255.255.255", nullptr, 0, 0);
     unix_ifconfig("lo0", "203.0.113.9", nullptr, nullptr, 0, 1);
-    const bsd::bytes lo0{std::byte{'l'}, std::byte{'o'}, std::byte{'0'}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+    bsd::bytes alias(16), removal; // the name, the address, no broadcast address, the netmask
+    std::memcpy(alias.data(), "lo0", 3);
+    bsd::put_sockaddr_in(alias, inet_addr("203.0.113.9"));
+    removal = alias;
+    alias.resize(48);
+    bsd::put_sockaddr_in(alias, inet_addr("255.255.255.255"));
     ASSERT_EQ(kernel.writes.size(), 2u);
-    EXPECT_EQ(kernel.writes[0].data, with_sin(with_sin(with_sin(lo0, "203.0.113.9"), nullptr), "255.255.255.255"));
-    EXPECT_EQ(kernel.writes[1].data, with_sin(lo0, "203.0.113.9"));
+    EXPECT_EQ(std::vector({kernel.writes[0].data, kernel.writes[1].data}), std::vector({alias, removal}));
     route_seq = 0; // then 1, 2, 3 across the calls
     const std::tuple<const char*, int, bsd::rt_msghdr> rows[] = {
         {"203.0.113.9", 0, {.rtm_msglen = 124, .rtm_version = 5, .rtm_type = bsd::rtm_add, .rtm_flags = 0x807, .rtm_addrs = 3, .rtm_seq = 1}},
@@ -109,7 +102,10 @@ TEST_F(WriteHalf, AliasRequestsAndRoutingMessagesByteForByte)
         ASSERT_EQ(unix_route("ignored", addr, 0, del), 0);
         bsd::bytes want;
         bsd::append(want, header);
-        EXPECT_EQ(kernel.writes.back().data, del ? with_sin(want, addr) : with_sin(with_sin(want, addr), "127.0.0.1")) << addr << " " << del;
+        bsd::put_sockaddr_in(want, inet_addr(addr));
+        if (!del)
+            bsd::put_sockaddr_in(want, inet_addr("127.0.0.1"));
+        EXPECT_EQ(kernel.writes.back().data, want) << addr << " " << del;
     }
 }
 

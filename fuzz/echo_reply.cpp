@@ -13,23 +13,16 @@ using vtfuzz::require;
 
 namespace {
 
-std::uint16_t field(const std::vector<std::byte>& d, int at)
-{
-    std::uint16_t v;
-    std::memcpy(&v, d.data() + at, sizeof v);
-    return v;
-}
-
 // The verdict keeps its word about the bytes; true when it is an answer.
 bool check(const std::vector<std::byte>& d, std::uint16_t ident, std::uint16_t seq)
 {
     echo_check c = check_echo_reply(d, std::ssize(d), ident, seq);
-    const int hlen = d.empty() ? 0 : (std::to_integer<int>(d[0]) & 0x0f) * 4;
     require((c.verdict == echo_verdict::runt) == (c.icmplen < 8), "a runt is what holds no echo header");
     if (c.verdict != echo_verdict::answer && c.verdict != echo_verdict::short_answer)
         return false;
-    require(std::to_integer<int>(d[hlen]) == icmp_echo_reply, "an answer is an echo reply");
-    require(field(d, hlen + 4) == ident && field(d, hlen + 6) == seq, "an answer carries the probe's identifier and sequence");
+    const std::byte* icmp = d.data() + (std::to_integer<int>(d[0]) & 0x0f) * 4;
+    require(std::to_integer<int>(icmp[0]) == icmp_echo_reply, "an answer is an echo reply");
+    require(std::memcmp(icmp + 4, &ident, 2) == 0 && std::memcmp(icmp + 6, &seq, 2) == 0, "an answer carries the probe's identifier and sequence");
     require((c.verdict == echo_verdict::short_answer) == (c.icmplen < 16), "a short answer is one under 16 bytes");
     return true;
 }

@@ -49,6 +49,7 @@ void walk_device(std::string_view name)
     require(get_hw_addr(name, hw) == 1, "the same snapshot gives the same interface");
 }
 
+// Six bytes or "ERROR".
 std::string look_up_arp(const char* addr)
 {
     std::string hw = get_arp(addr);
@@ -77,17 +78,13 @@ std::vector<char> next_datagram(std::string_view& in)
     return {d.begin(), d.end()};
 }
 
+// The entries of one datagram of a dump's answer; none of a dump that failed.
 template <typename T> std::vector<T> read_answer(const std::vector<char>& datagram, std::optional<T> (*read)(const nlmsghdr*))
 {
     std::vector<T> found;
     bool done = false;
-    auto keep = [&](const nlmsghdr* nlh) {
-        if (std::optional<T> entry = read(nlh))
-            found.push_back(std::move(*entry));
-    };
-    if (linux_rtnl::read_dump_datagram(datagram, keep, done) != 0)
-        found.clear(); // a dump that failed is not used
-    return found;
+    const auto keep = [&](const nlmsghdr* nlh) { if (std::optional<T> entry = read(nlh)) found.push_back(std::move(*entry)); };
+    return linux_rtnl::read_dump_datagram(datagram, keep, done) == 0 ? found : std::vector<T>{};
 }
 
 // The input as the answers of the link, address and neighbour dumps, in that order.

@@ -11,6 +11,8 @@
 
 #include <arpa/inet.h>
 
+#include <functional>
+#include <map>
 #include <numeric>
 #include <set>
 #include <sstream>
@@ -32,10 +34,7 @@ std::string addresses(const std::string& ifname)
         std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
         found.insert(text + "/" + inet_ntoa({*a.netmask}));
     }
-    std::string out;
-    for (const std::string& f : found)
-        out += f + " ";
-    return out;
+    return std::accumulate(found.begin(), found.end(), std::string(), [](std::string out, const std::string& f) { return out + f + " "; });
 }
 
 } // namespace
@@ -46,22 +45,17 @@ std::string ask(const std::string& question)
     std::string what, arg, more;
     words >> what >> arg >> more;
     std::size_t size = 0;
-    if (what == "interface")
-        return cutil::get_ethernet_interface(arg);
-    if (what == "netmask")
-        return cutil::get_netmask(arg);
-    if (what == "hw")
-        return cutil::my_ether_addr(arg);
-    if (what == "ping")
-        return std::to_string(cutil::unix_ping(arg));
-    if (what == "addresses")
-        return addresses(arg);
-    if (what == "entries")
-        return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164);
-    if (what == "device")
-        return cutil::find_ip_device(arg, more);
-    if (what == "configured")
-        return std::to_string(cutil::configured_ip(arg, more));
+    const std::map<std::string, std::function<std::string()>> asked{
+        {"interface", [&] { return cutil::get_ethernet_interface(arg); }},
+        {"netmask", [&] { return cutil::get_netmask(arg); }},
+        {"hw", [&] { return cutil::my_ether_addr(arg); }},
+        {"ping", [&] { return std::to_string(cutil::unix_ping(arg)); }},
+        {"addresses", [&] { return addresses(arg); }},
+        {"entries", [&] { return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164); }},
+        {"device", [&] { return cutil::find_ip_device(arg, more); }},
+        {"configured", [&] { return std::to_string(cutil::configured_ip(arg, more)); }}};
+    if (auto it = asked.find(what); it != asked.end())
+        return it->second();
     std::string hw = cutil::get_arp(arg);
     return hw.size() == 6 ? cutil::ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
 }

@@ -25,13 +25,16 @@ protected:
     cutil::platform::fake_backend kernel;
     cutil::platform::scoped_backend use{kernel};
 
-    // An interface of the list, then its addresses (address, netmask).
-    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw, int flags,
-              std::initializer_list<std::pair<const char*, const char*>> addrs = {})
+    // An interface of the list, then its addresses, each with its netmask and broadcast address when given.
+    struct address {
+        const char *addr, *mask = nullptr, *brd = nullptr;
+    };
+    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw, int flags, std::initializer_list<address> addrs = {})
     {
         cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
-        for (auto [a, mask] : addrs)
-            cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a), .netmask = inet_addr(mask)});
+        for (const address& a : addrs)
+            cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr), .netmask = a.mask ? inet_addr(a.mask) : 0, .has_netmask = a.mask != nullptr,
+                                                    .has_brd = a.brd != nullptr, .brd = a.brd ? inet_addr(a.brd) : 0});
     }
     void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
     {

@@ -36,14 +36,10 @@ void check_read_back(std::span<const std::byte> msg)
             "a prefix only for a contiguous mask");
 }
 
-// The last request the scripted kernel saw, when it is of that kind.
-const platform::fake_backend::write_entry* last(const platform::fake_backend& kernel, call what)
-{
-    return !kernel.writes.empty() && kernel.writes.back().what == what ? &kernel.writes.back() : nullptr;
-}
-
 void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& in)
 {
+    // The last request the scripted kernel saw, when it is of that kind.
+    const auto last = [&](call what) { return !kernel.writes.empty() && kernel.writes.back().what == what ? &kernel.writes.back() : nullptr; };
     const std::string name = in.ConsumeRandomLengthString(24), addr = in.ConsumeRandomLengthString(24);
     const std::string mask = in.ConsumeRandomLengthString(24);
     const bool remove = in.ConsumeBool();
@@ -51,13 +47,13 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
     const bool valid = ::inet_aton(addr.c_str(), &want) != 0;
     kernel.writes.clear();
     if (unix_ifconfig(name, addr.c_str(), mask.empty() ? nullptr : mask.c_str(), nullptr, 0, remove ? 1 : 0) == 0) {
-        const auto* w = last(kernel, remove ? call::delete_addr : call::add_alias);
+        const auto* w = last(remove ? call::delete_addr : call::add_alias);
         require(valid && w != nullptr, "one request for the change of a valid address");
         const bsd::sockaddr& sa = remove ? bsd::load<bsd::ifreq>(w->data.data()).addr : bsd::load<bsd::ifaliasreq>(w->data.data()).ifra_addr;
         require(bsd::inet_of(sa) == want.s_addr, "the request carries the address given");
     }
     if (unix_route(name, addr.c_str(), 0, remove ? 1 : 0) == 0) {
-        const auto* w = last(kernel, call::route_write);
+        const auto* w = last(call::route_write);
         bsd::route_request r;
         require(w != nullptr && bsd::read_route_request(w->data, r) == 0 && r.dst == want.s_addr && r.seq == route_seq
                     && (remove ? !r.gateway : r.gateway == htonl(INADDR_LOOPBACK)),
@@ -65,7 +61,7 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
     }
     kernel.writes.clear();
     arpcast(name, addr.c_str(), 1);
-    if (const auto* w = last(kernel, call::packet_write)) {
+    if (const auto* w = last(call::packet_write)) {
         // The scripted kernel lists no interface: the host's hardware address is zeros.
         std::uint8_t frame[42] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01};
         const std::uint32_t announced = ::inet_addr(addr.c_str());

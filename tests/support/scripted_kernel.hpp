@@ -26,9 +26,7 @@ protected:
     cutil::platform::scoped_backend use{kernel};
 
     // An interface of the list, then its addresses, each with its netmask and broadcast address when given.
-    struct address {
-        const char *addr, *mask = nullptr, *brd = nullptr;
-    };
+    struct address { const char *addr, *mask = nullptr, *brd = nullptr; };
     void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw, int flags, std::initializer_list<address> addrs = {})
     {
         cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
@@ -36,10 +34,7 @@ protected:
             cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr), .netmask = a.mask ? inet_addr(a.mask) : 0, .has_netmask = a.mask != nullptr,
                                                     .has_brd = a.brd != nullptr, .brd = a.brd ? inet_addr(a.brd) : 0});
     }
-    void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
-    {
-        cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw});
-    }
+    void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {}) { cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw}); }
     void expect_answers(const std::vector<std::string>& lines) { EXPECT_EQ(answers(lines), joined(lines)); }
 
     // One step, the errnos the kernel answers it with, and what should come of it: the answer, what
@@ -58,8 +53,7 @@ protected:
             kernel.writes.clear();
             std::variant<int, std::string> answer;
             console c = console_of([&] { errno = 0, answer = s.run(); });
-            const int* n = std::get_if<int>(&answer);
-            std::string got = (n ? std::to_string(*n) : std::get<std::string>(answer)) + " ";
+            std::string got = (answer.index() ? std::get<std::string>(answer) : std::to_string(std::get<int>(answer))) + " ";
             for (const std::string& line : kernel.summaries())
                 got += line + "\n";
             got += (c.out.empty() ? "" : "out: " + c.out) + (c.err.empty() ? "" : "err: " + c.err);

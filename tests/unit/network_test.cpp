@@ -33,11 +33,8 @@ protected:
         link(5, "lo0", {}, bsd::iff_up | bsd::iff_loopback, {{"127.0.0.1", "255.0.0.0"}, {"192.0.2.50", "255.255.255.255"}});
         link(6, "gif1", {}, 0, {{"192.0.2.60"}}); // an address without a netmask
         kernel.parked_answered.insert("em0");
-        arp("192.0.2.1", "em0", hw1);
-        arp("192.0.2.7", "em0");            // still being resolved: no answer
-        arp("192.0.2.7", "em1", vrrp);      // the first resolved entry wins...
-        arp("192.0.2.7", "longname1", hw1); // ...over a later one on another interface
-        arp("192.0.2.9", "em0");
+        // 192.0.2.7 still being resolved on em0, then its first resolved entry, which wins over a later one elsewhere.
+        arp("192.0.2.1", "em0", hw1), arp("192.0.2.7", "em0"), arp("192.0.2.7", "em1", vrrp), arp("192.0.2.7", "longname1", hw1), arp("192.0.2.9", "em0");
         kernel.add_conf_link_entry("fxp2", 54); // BSD's link-level entries, one longer than the usual
         kernel.add_conf_link_entry("lo0", 20);
         for (auto [name, flags, a] : {std::tuple{"lo0", bsd::iff_up | bsd::iff_loopback, "192.0.2.1"}, {"ppp0", bsd::iff_up | bsd::iff_pointopoint, "192.0.2.2"},
@@ -212,10 +209,8 @@ TEST(Echo, RequestBytesAndOnlyOurReplyOfThisProbeEndsTheWait)
     const std::uint8_t words[8]{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, odd[3]{0x12, 0x34, 0x56};
     EXPECT_EQ(std::tuple(ntohs(in_cksum(words, 8)), ntohs(in_cksum(odd, 3)), in_cksum(words, 0)), std::tuple(0x220d, static_cast<std::uint16_t>(~(0x1234 + 0x5600)), 0xffff));
     std::byte buf[64]{};
-    for (std::uint16_t seq : {0x0102, 0x0103}) { // rebuilding replaces the old checksum
-        build_echo_request(buf, 0xbeef, seq);
-        EXPECT_EQ(in_cksum(buf, 64), 0);
-    }
+    build_echo_request(buf, 0xbeef, 0x0102), build_echo_request(buf, 0xbeef, 0x0103);
+    EXPECT_EQ(in_cksum(buf, 64), 0); // rebuilding replaced the old checksum
     std::vector<std::byte> header = datagram(0, 8, 8, 0xbeef, 0x0103); // identifier and sequence in host order
     header[2] = buf[2], header[3] = buf[3];
     EXPECT_EQ(std::vector<std::byte>(buf, buf + 8), header);
@@ -246,9 +241,7 @@ TEST(Echo, RequestBytesAndOnlyOurReplyOfThisProbeEndsTheWait)
 TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailureIsReported)
 {
     const std::string add_err = "err: ERR (T):: SIOCSIFADDR on va (203.0.113.9) : ", bad = "ERR (T):: unix_ifconfig was called with bad ";
-    const auto ifconfig = [](const char* ifname, const char* mask, const char* brd, int remove, const char* addr = "203.0.113.9") {
-        return [=] { return unix_ifconfig(ifname, addr, mask, brd, 7, remove); };
-    };
+    const auto ifconfig = [](const char* ifname, const char* mask, const char* brd, int remove, const char* addr = "203.0.113.9") { return [=] { return unix_ifconfig(ifname, addr, mask, brd, 7, remove); }; };
     const auto route = [](const char* addr, int del) { return [=] { return unix_route("va", addr, 0, del); }; };
     const std::string unreachable = "err: ERR (T):: unix_route failed to write to socket: Network is unreachable\n";
     const std::string frame = "packet frame em0 192.0.2.5\n", sent = "packet open 0\npacket version\npacket bind em0\n" + frame;

@@ -22,10 +22,7 @@ using vtfuzz::require;
 
 namespace {
 
-bool inside(const std::byte* p, std::size_t n, const std::byte* start, const std::byte* end)
-{
-    return p >= start && p <= end && n <= static_cast<std::size_t>(end - p);
-}
+bool inside(const std::byte* p, std::size_t n, const std::byte* start, const std::byte* end) { return p >= start && p <= end && n <= static_cast<std::size_t>(end - p); }
 
 // The interface's messages, and each address in them, lie whole inside the snapshot.
 void walk_device(std::string_view name)
@@ -57,14 +54,11 @@ void look_up_arp(const fake_backend& kernel, const char* addr)
     require(found ? hw.size() == 6 : hw == "ERROR", "the lookup answers what the walk finds");
 }
 
-// Walks a table of routing messages from start to end by their lengths.
+// A table of routing messages walked from start to end by their lengths, each at least `least` bytes.
 void require_whole_messages(const bsd::bytes& table, std::size_t least)
 {
-    for (std::size_t at = 0, len; at < table.size(); at += len) {
-        require(table.size() - at >= 2, "a whole message length");
-        len = msglen_at(table.data() + at);
-        require(len >= least && len <= table.size() - at, "a message inside the table");
-    }
+    for (std::size_t at = 0, len; at < table.size(); at += len)
+        require(table.size() - at >= 2 && (len = msglen_at(table.data() + at)) >= least && len <= table.size() - at, "whole messages");
 }
 
 // The next datagram of the input: two bytes of length, then that many bytes (or what is left).

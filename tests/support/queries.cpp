@@ -19,10 +19,8 @@
 
 namespace vttest {
 
-namespace {
-
 // "address/netmask " for each address of the interface, sorted; "none" when it is not found.
-std::string addresses(const std::string& ifname)
+static std::string addresses(const std::string& ifname)
 {
     cutil::device_info info;
     if (cutil::get_device_info(ifname, info) == 0)
@@ -36,8 +34,6 @@ std::string addresses(const std::string& ifname)
     }
     return std::accumulate(found.begin(), found.end(), std::string(), [](std::string out, const std::string& f) { return out + f + " "; });
 }
-
-} // namespace
 
 std::string ask(const std::string& question)
 {

@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4)
         return 0;
     std::uint16_t ident, seq;
-    std::memcpy(&ident, data, 2);
-    std::memcpy(&seq, data + 2, 2);
+    std::memcpy(&ident, data, 2), std::memcpy(&seq, data + 2, 2);
     const std::vector<std::byte> datagram(reinterpret_cast<const std::byte*>(data + 4), reinterpret_cast<const std::byte*>(data + size));
     check(datagram, ident, seq);
     // The probe itself, waiting for its own identifier and the sequence of its last probe.

@@ -30,8 +30,7 @@ void walk_device(std::string_view name)
     device_info info;
     if (get_device_info(name, info) == 0)
         return;
-    const std::byte* start = info.snapshot.data();
-    const std::byte* end = start + info.snapshot.size();
+    const std::byte *start = info.snapshot.data(), *end = start + info.snapshot.size();
     require(inside(info.link, info.link_room, start, end), "the link-level address inside the snapshot");
     const std::byte* msg = info.first_addr;
     for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {

@@ -37,9 +37,8 @@ protected:
     void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {}) { cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw}); }
     void expect_answers(const std::vector<std::string>& lines) { EXPECT_EQ(answers(lines), joined(lines)); }
 
-    // One step, the errnos the kernel answers it with, and what should come of it: the answer, what
-    // it asked of the kernel (a line each), then what it printed ("out: ", "err: "), with timed
-    // lines and descriptor numbers made constant.
+    // One step, the errnos the kernel answers it with, and what should come of it: the answer, what it asked of the
+    // kernel (a line each), then what it printed ("out: ", "err: "), timed lines and descriptor numbers made constant.
     struct step {
         std::function<std::variant<int, std::string>()> run;
         std::map<call, std::deque<int>> errnos;

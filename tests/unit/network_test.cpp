@@ -175,9 +175,7 @@ TEST_F(Network, KernelFailuresAreReportedAndHostileBytesEndEachWalkInsideTheBuff
 TEST(RtXaddrs, SlotsFollowTheMaskAndTheRoundedLengths)
 {
     bsd::bytes b, z(4); // z: a zero-length netmask, which takes 4 bytes
-    bsd::put_sockaddr_in(b, inet_addr("255.255.255.0"), 8);
-    bsd::put_sockaddr_in(b, inet_addr("192.0.2.10"));
-    bsd::put_sockaddr_in(b, inet_addr("192.0.2.255"));
+    bsd::put_sockaddr_in(b, inet_addr("255.255.255.0"), 8), bsd::put_sockaddr_in(b, inet_addr("192.0.2.10")), bsd::put_sockaddr_in(b, inet_addr("192.0.2.255"));
     bsd::put_sockaddr_in(z, inet_addr("192.0.2.10"));
     rt_addrinfo ai{.rti_addrs = bsd::rta_netmask | bsd::rta_ifa | bsd::rta_brd};
     ai.rti_info[bsd::rtax_dst] = b.data();
@@ -205,13 +203,12 @@ TEST(Echo, RequestBytesAndOnlyOurReplyOfThisProbeEndsTheWait)
     header[2] = buf[2], header[3] = buf[3];
     EXPECT_EQ(std::vector<std::byte>(buf, buf + 8), header);
     using v = echo_verdict;
-    std::vector<std::byte> lying = datagram(20, 10, 0, 0x1234, 7);
-    lying[0] = std::byte{0x4f}; // a header length beyond the datagram
     const std::tuple<std::vector<std::byte>, v, int> cases[]{
         {datagram(20, 64, 0, 0x1234, 7), v::answer, 64}, {datagram(24, 64, 0, 0x1234, 7), v::answer, 64} /* options */,
         {datagram(20, 64, 0, 0x1235, 7), v::ignore, 64} /* another process's */, {datagram(20, 64, 0, 0x1234, 6), v::ignore, 64} /* late */,
         {datagram(20, 64, 8, 0x1234, 7), v::ignore, 64} /* a request */, {datagram(20, 12, 0, 0x1234, 7), v::short_answer, 12},
-        {datagram(20, 5, 0, 0x1234, 7), v::runt, 5}, {lying, v::runt, -30}, {{}, v::runt, 0}};
+        {datagram(20, 5, 0, 0x1234, 7), v::runt, 5}, {{}, v::runt, 0},
+        {[] { auto d = datagram(20, 10, 0, 0x1234, 7); d[0] = std::byte{0x4f}; return d; }(), v::runt, -30}}; // a header length beyond the datagram
     for (const auto& [d, verdict, icmplen] : cases) {
         echo_check got = check_echo_reply(d, std::ssize(d), 0x1234, 7);
         EXPECT_EQ(std::pair(got.verdict, got.icmplen), std::pair(verdict, icmplen)) << d.size();
@@ -304,11 +301,8 @@ TEST_F(Network, AliasRequestsRoutingMessagesAndFramesByteForByteAndMessagesReadB
     unix_ifconfig("lo0", "203.0.113.9", "255.255.255.255", nullptr, 0, 0);
     unix_ifconfig("lo0", "203.0.113.9", nullptr, nullptr, 0, 1);
     bsd::bytes alias(16), removal; // the name, the address, no broadcast address, the netmask
-    std::memcpy(alias.data(), "lo0", 3);
-    bsd::put_sockaddr_in(alias, inet_addr("203.0.113.9"));
-    removal = alias;
-    alias.resize(48);
-    bsd::put_sockaddr_in(alias, inet_addr("255.255.255.255"));
+    std::memcpy(alias.data(), "lo0", 3), bsd::put_sockaddr_in(alias, inet_addr("203.0.113.9")), removal = alias;
+    alias.resize(48), bsd::put_sockaddr_in(alias, inet_addr("255.255.255.255"));
     ASSERT_EQ(kernel.writes.size(), 2u);
     EXPECT_EQ(std::vector({kernel.writes[0].data, kernel.writes[1].data}), std::vector({alias, removal}));
     route_seq = 0; // then 1 and 2 across the calls

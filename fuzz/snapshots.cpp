@@ -1,7 +1,6 @@
-// What the kernel hands the library, whatever it holds: the same bytes as an interface list, an
-// ARP table and socket addresses, and as the answers of the rtnetlink link, address and neighbour
-// dumps the Linux backend translates into those. Every walker stays inside the bytes, and what
-// the translation makes is a list the library walks and finds each interface in.
+// What the kernel hands the library, whatever it holds: the same bytes as an interface list and an ARP table, and
+// as the answers of the rtnetlink link, address and neighbour dumps the Linux backend translates into those. Every
+// walker stays inside the bytes; the translation makes a list the library walks and finds each interface in.
 #include "carp/carp.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/iflist.hpp"

@@ -1,7 +1,6 @@
-// The requests of the write half built from any argument texts: every alias request and routing
-// message carries the address the text names, every frame is the 42-byte announcement of it; and
-// the same bytes as a routing message are refused with an errno or give a request that can be
-// carried out.
+// The requests of the write half built from any argument texts: every alias request and routing message carries
+// the address the text names, every frame is the 42-byte announcement of it; and the same bytes as a routing
+// message are refused with an errno or give a request that can be carried out.
 #include "cutil/arpcast.hpp"
 #include "cutil/ifaddr.hpp"
 #include "cutil/rtmsg.hpp"

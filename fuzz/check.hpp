@@ -4,7 +4,6 @@
 
 #include <sanitizer/common_interface_defs.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,15 +15,11 @@ inline void require(bool holds, const char* promise)
 {
     if (holds)
         return;
-    // The sanitizer's report channel stays open when the target's own output is closed.
     std::fprintf(stderr, "broken promise: %s\n", promise);
-    __sanitizer_report_error_summary(promise);
+    __sanitizer_report_error_summary(promise); // its channel stays open when the target's output is closed
     std::abort();
 }
 
-inline std::string_view text_of(const std::uint8_t* data, std::size_t size)
-{
-    return {reinterpret_cast<const char*>(data), size};
-}
+inline std::string_view text_of(const std::uint8_t* data, std::size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
 } // namespace vtfuzz

@@ -13,24 +13,18 @@ using vtfuzz::require;
 
 namespace {
 
-std::uint16_t field(const std::vector<std::byte>& d, int at)
-{
-    std::uint16_t v;
-    std::memcpy(&v, d.data() + at, sizeof v);
-    return v;
-}
-
-// The verdict keeps its word about the bytes.
-void check(const std::vector<std::byte>& d, std::uint16_t ident, std::uint16_t seq)
+// The verdict keeps its word about the bytes; true when it is an answer.
+bool check(const std::vector<std::byte>& d, std::uint16_t ident, std::uint16_t seq)
 {
     echo_check c = check_echo_reply(d, std::ssize(d), ident, seq);
-    const int hlen = d.empty() ? 0 : (std::to_integer<int>(d[0]) & 0x0f) * 4;
     require((c.verdict == echo_verdict::runt) == (c.icmplen < 8), "a runt is what holds no echo header");
-    if (c.verdict == echo_verdict::answer || c.verdict == echo_verdict::short_answer) {
-        require(std::to_integer<int>(d[hlen]) == icmp_echo_reply, "an answer is an echo reply");
-        require(field(d, hlen + 4) == ident && field(d, hlen + 6) == seq, "an answer carries the probe's identifier and sequence");
-        require((c.verdict == echo_verdict::short_answer) == (c.icmplen < 16), "a short answer is one under 16 bytes");
-    }
+    if (c.verdict != echo_verdict::answer && c.verdict != echo_verdict::short_answer)
+        return false;
+    const std::byte* icmp = d.data() + (std::to_integer<int>(d[0]) & 0x0f) * 4;
+    require(std::to_integer<int>(icmp[0]) == icmp_echo_reply, "an answer is an echo reply");
+    require(std::memcmp(icmp + 4, &ident, 2) == 0 && std::memcmp(icmp + 6, &seq, 2) == 0, "an answer carries the probe's identifier and sequence");
+    require((c.verdict == echo_verdict::short_answer) == (c.icmplen < 16), "a short answer is one under 16 bytes");
+    return true;
 }
 
 } // namespace
@@ -41,22 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4)
         return 0;
     std::uint16_t ident, seq;
-    std::memcpy(&ident, data, 2);
-    std::memcpy(&seq, data + 2, 2);
-    const auto* bytes = reinterpret_cast<const std::byte*>(data + 4);
-    std::vector<std::byte> datagram(bytes, bytes + size - 4);
+    std::memcpy(&ident, data, 2), std::memcpy(&seq, data + 2, 2);
+    const std::vector<std::byte> datagram(reinterpret_cast<const std::byte*>(data + 4), reinterpret_cast<const std::byte*>(data + size));
     check(datagram, ident, seq);
-
     // The probe itself, waiting for its own identifier and the sequence of its last probe.
     nsent = seq;
-    const std::uint16_t own = static_cast<std::uint16_t>(::getpid() & 0xffff);
-    check(datagram, own, seq);
-    if (datagram.empty())
-        return 0;
-    timeval now{};
-    int ends = proc_icmp_echo_reply(datagram.data(), std::ssize(datagram), now);
-    echo_check c = check_echo_reply(datagram, std::ssize(datagram), own, seq);
-    require(ends == (c.verdict == echo_verdict::answer || c.verdict == echo_verdict::short_answer),
+    const bool answer = check(datagram, static_cast<std::uint16_t>(::getpid() & 0xffff), seq);
+    require(datagram.empty() || proc_icmp_echo_reply(datagram.data(), std::ssize(datagram), timeval{}) == answer,
             "only the probe's own echo reply ends the wait");
     return 0;
 }

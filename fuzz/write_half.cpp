@@ -1,8 +1,7 @@
-// The requests of the write half, built from any values and any argument texts: every routing
-// message reads back as the request meant, every frame is the 42-byte announcement of the
-// address given, and every alias request carries the address the text names.
+// The requests of the write half built from any argument texts: every alias request and routing message carries
+// the address the text names, every frame is the 42-byte announcement of it; and the same bytes as a routing
+// message are refused with an errno or give a request that can be carried out.
 #include "cutil/arpcast.hpp"
-#include "cutil/arpframe.hpp"
 #include "cutil/ifaddr.hpp"
 #include "cutil/rtmsg.hpp"
 #include "fuzz/check.hpp"
@@ -12,7 +11,7 @@
 #include <arpa/inet.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
+#include <bit>
 #include <cstring>
 
 using namespace cutil;
@@ -21,66 +20,52 @@ using call = platform::fake_backend::call;
 
 namespace {
 
-void check_route_message(std::uint32_t dst, bool del)
+void check_read_back(std::span<const std::byte> msg)
 {
-    const std::size_t len = build_route_msg(dst, del);
-    require(len == (del ? 108u : 124u), "a delete of 108 bytes, an add of 124");
     bsd::route_request r;
-    require(bsd::read_route_request({reinterpret_cast<const std::byte*>(&m_rtmsg), len}, r) == 0, "a readable message");
-    require(r.dst == dst && r.seq == route_seq && r.type == (del ? bsd::rtm_delete : bsd::rtm_add), "the request meant");
-    require(del ? !r.gateway : r.gateway == htonl(INADDR_LOOPBACK), "an add goes via 127.0.0.1");
-}
-
-void check_frame(const arp_frame& frame, const std::uint8_t (&hw)[6], std::uint32_t addr)
-{
-    const std::uint8_t fixed[] = {0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01};
-    const auto* f = reinterpret_cast<const std::uint8_t*>(frame.data());
-    bool broadcast = std::all_of(f, f + 6, [](std::uint8_t b) { return b == 0xff; });
-    require(broadcast && std::memcmp(f + 6, hw, 6) == 0 && std::memcmp(f + 12, fixed, sizeof fixed) == 0,
-            "a broadcast ARP request for IPv4 over Ethernet from the host's address");
-    require(std::memcmp(f + 22, hw, 6) == 0 && std::memcmp(f + 28, &addr, 4) == 0 && std::memcmp(f + 32, hw, 6) == 0
-                && std::memcmp(f + 38, &addr, 4) == 0,
-            "the sender announces the address as its own");
-}
-
-// The last request the scripted kernel saw, when it is of that kind.
-const platform::fake_backend::write_entry* last(const platform::fake_backend& kernel, call what)
-{
-    return !kernel.writes.empty() && kernel.writes.back().what == what ? &kernel.writes.back() : nullptr;
+    if (bsd::read_route_request(msg, r) == 0)
+        require(((r.type == bsd::rtm_add && r.gateway) || r.type == bsd::rtm_delete) && r.prefixlen <= 32,
+                "an add with its gateway or a delete, of at most 32 bits");
+    std::uint32_t mask;
+    if (msg.size() < sizeof mask)
+        return;
+    std::memcpy(&mask, msg.data(), sizeof mask);
+    const int prefix = bsd::mask_prefix(mask);
+    require(prefix == -1 || (prefix == std::popcount(mask) && (prefix == 0 || ntohl(mask) >> (32 - prefix) << (32 - prefix) == ntohl(mask))),
+            "a prefix only for a contiguous mask");
 }
 
 void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& in)
 {
-    const std::string name = in.ConsumeRandomLengthString(24);
-    const std::string addr = in.ConsumeRandomLengthString(24);
+    // The last request the scripted kernel saw, when it is of that kind.
+    const auto last = [&](call what) { return !kernel.writes.empty() && kernel.writes.back().what == what ? &kernel.writes.back() : nullptr; };
+    const std::string name = in.ConsumeRandomLengthString(24), addr = in.ConsumeRandomLengthString(24);
     const std::string mask = in.ConsumeRandomLengthString(24);
     const bool remove = in.ConsumeBool();
     in_addr want{};
     const bool valid = ::inet_aton(addr.c_str(), &want) != 0;
     kernel.writes.clear();
-
     if (unix_ifconfig(name, addr.c_str(), mask.empty() ? nullptr : mask.c_str(), nullptr, 0, remove ? 1 : 0) == 0) {
-        require(valid, "only a valid address is configured");
-        const auto* w = last(kernel, remove ? call::delete_addr : call::add_alias);
-        require(w != nullptr, "one request for the change");
-        const bsd::sockaddr& sa = remove ? bsd::load<bsd::ifreq>(w->data.data()).addr
-                                         : bsd::load<bsd::ifaliasreq>(w->data.data()).ifra_addr;
+        const auto* w = last(remove ? call::delete_addr : call::add_alias);
+        require(valid && w != nullptr, "one request for the change of a valid address");
+        const bsd::sockaddr& sa = remove ? bsd::load<bsd::ifreq>(w->data.data()).addr : bsd::load<bsd::ifaliasreq>(w->data.data()).ifra_addr;
         require(bsd::inet_of(sa) == want.s_addr, "the request carries the address given");
     }
     if (unix_route(name, addr.c_str(), 0, remove ? 1 : 0) == 0) {
-        const auto* w = last(kernel, call::route_write);
+        const auto* w = last(call::route_write);
         bsd::route_request r;
-        require(w != nullptr && bsd::read_route_request(w->data, r) == 0 && r.dst == want.s_addr,
-                "the routing message names the address given");
+        require(w != nullptr && bsd::read_route_request(w->data, r) == 0 && r.dst == want.s_addr && r.seq == route_seq
+                    && (remove ? !r.gateway : r.gateway == htonl(INADDR_LOOPBACK)),
+                "the routing message names the address given, an add via 127.0.0.1");
     }
     kernel.writes.clear();
     arpcast(name, addr.c_str(), 1);
-    if (const auto* w = last(kernel, call::packet_write)) {
-        const std::uint8_t none[6]{}; // the scripted kernel lists no interface: no hardware address
-        arp_frame frame;
-        require(w->data.size() == frame.size(), "a 42-byte frame");
-        std::memcpy(frame.data(), w->data.data(), frame.size());
-        check_frame(frame, none, ::inet_addr(addr.c_str()));
+    if (const auto* w = last(call::packet_write)) {
+        // The scripted kernel lists no interface: the host's hardware address is zeros.
+        std::uint8_t frame[42] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01};
+        const std::uint32_t announced = ::inet_addr(addr.c_str());
+        std::memcpy(frame + 28, &announced, 4), std::memcpy(frame + 38, &announced, 4);
+        require(w->data.size() == sizeof frame && std::memcmp(w->data.data(), frame, sizeof frame) == 0, "the 42-byte announcement of the address");
     }
 }
 
@@ -90,13 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     static platform::fake_backend kernel;
     static platform::scoped_backend use{kernel};
+    check_read_back({reinterpret_cast<const std::byte*>(data), size});
     FuzzedDataProvider in(data, size);
-    check_route_message(in.ConsumeIntegral<std::uint32_t>(), in.ConsumeBool());
-    std::uint8_t hw[6];
-    for (auto& b : hw)
-        b = in.ConsumeIntegral<std::uint8_t>();
-    const std::uint32_t addr = in.ConsumeIntegral<std::uint32_t>();
-    check_frame(build_arp_announcement(hw, addr), hw, addr);
     check_library_requests(kernel, in);
     return 0;
 }

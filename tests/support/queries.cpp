@@ -4,37 +4,54 @@
 #include "cping/cping.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/ifconf.hpp"
+#include "cutil/iflist.hpp"
 #include "cutil/takeover.hpp"
 #include "platform/backend.hpp"
-#include "support/scripted_kernel.hpp"
+#include "support/console.hpp"
 
+#include <arpa/inet.h>
+
+#include <functional>
+#include <map>
+#include <numeric>
+#include <set>
 #include <sstream>
 
 namespace vttest {
+
+// "address/netmask " for each address of the interface, sorted; "none" when it is not found.
+static std::string addresses(const std::string& ifname)
+{
+    cutil::device_info info;
+    if (cutil::get_device_info(ifname, info) == 0)
+        return "none";
+    std::set<std::string> found;
+    for (const cutil::interface_address& a : cutil::interface_addresses(info)) {
+        if (!a.addr || !a.netmask)
+            return "undecodable";
+        std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
+        found.insert(text + "/" + inet_ntoa({*a.netmask}));
+    }
+    return std::accumulate(found.begin(), found.end(), std::string(), [](std::string out, const std::string& f) { return out + f + " "; });
+}
 
 std::string ask(const std::string& question)
 {
     std::istringstream words(question);
     std::string what, arg, more;
     words >> what >> arg >> more;
-    cutil::device_info info;
     std::size_t size = 0;
-    if (what == "interface")
-        return cutil::get_ethernet_interface(arg);
-    if (what == "netmask")
-        return cutil::get_netmask(arg);
-    if (what == "hw")
-        return cutil::my_ether_addr(arg);
-    if (what == "ping")
-        return std::to_string(cutil::unix_ping(arg));
-    if (what == "addresses")
-        return cutil::get_device_info(arg, info) == 0 ? "none" : decoded_addresses(info);
-    if (what == "entries")
-        return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164);
-    if (what == "device")
-        return cutil::find_ip_device(arg, more);
-    if (what == "configured")
-        return std::to_string(cutil::configured_ip(arg, more));
+    const std::map<std::string, std::function<std::string()>> asked{
+        {"interface", [&] { return cutil::get_ethernet_interface(arg); }},
+        {"netmask", [&] { return cutil::get_netmask(arg); }},
+        {"hw", [&] { return cutil::my_ether_addr(arg); }},
+        {"ping", [&] { return std::to_string(cutil::unix_ping(arg)); }},
+        {"addresses", [&] { return addresses(arg); }},
+        {"entries", [&] { return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164); }},
+        {"device", [&] { return cutil::find_ip_device(arg, more); }},
+        {"configured", [&] { return std::to_string(cutil::configured_ip(arg, more)); }}};
+    if (auto it = asked.find(what); it != asked.end())
+        return it->second();
     std::string hw = cutil::get_arp(arg);
     return hw.size() == 6 ? cutil::ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
 }
@@ -56,10 +73,7 @@ std::string answers(const std::vector<std::string>& lines)
 
 std::string joined(const std::vector<std::string>& lines)
 {
-    std::string out;
-    for (const std::string& line : lines)
-        out += line + "\n";
-    return out;
+    return std::accumulate(lines.begin(), lines.end(), std::string(), [](std::string out, const std::string& l) { return out + l + "\n"; });
 }
 
 } // namespace vttest

@@ -1,6 +1,5 @@
-// Questions to the library's read half written as text, "what argument", so that a table of
-// "question = answer" lines is checked by asking each in turn, against the scripted kernel or
-// inside a namespace.
+// Questions to the library's read half written as text, "what argument": a table of "question =
+// answer" lines is checked by asking each in turn, against the scripted kernel or in a namespace.
 #pragma once
 
 #include <string>

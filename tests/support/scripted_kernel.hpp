@@ -1,17 +1,17 @@
-// A scripted kernel for unit tests with builders of the snapshots it hands out, and the decoder
-// of an interface's address messages that unit and system tests share.
+// A scripted kernel for unit tests: builders of the snapshots it hands out, and the checks of a
+// table of questions or of steps against it.
 #pragma once
 
-#include "cutil/iflist.hpp"
 #include "platform/fake.hpp"
-#include "support/console.hpp"
 #include "platform/routemsg.hpp"
+#include "support/console.hpp"
+#include "support/queries.hpp"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <set>
-#include <string>
+#include <functional>
+#include <variant>
 
 namespace vttest {
 
@@ -19,57 +19,45 @@ inline const std::uint8_t hw0[6]{0x00, 0xa0, 0xc9, 0x01, 0x02, 0x03};
 inline const std::uint8_t hw1[6]{0x02, 0x00, 0x00, 0x00, 0x00, 0x11};
 inline const std::uint8_t vrrp[6]{0x00, 0x00, 0x5e, 0x00, 0x01, 0x0a};
 
-inline std::string raw(const void* hw) { return std::string(static_cast<const char*>(hw), 6); }
-
-template <class F> std::string stderr_of(F&& fn)
-{
-    testing::internal::CaptureStderr();
-    fn();
-    return testing::internal::GetCapturedStderr();
-}
-
-// "address/netmask " for each address of the interface get_device_info found, sorted.
-inline std::string decoded_addresses(const cutil::device_info& info)
-{
-    std::set<std::string> found;
-    for (const cutil::interface_address& a : cutil::interface_addresses(info)) {
-        if (!a.addr || !a.netmask)
-            return "undecodable";
-        std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
-        found.insert(text + "/" + inet_ntoa({*a.netmask}));
-    }
-    std::string out;
-    for (auto& f : found)
-        out += f + " ";
-    return out;
-}
-
 class scripted_kernel : public testing::Test {
 protected:
+    using call = cutil::platform::fake_backend::call;
     cutil::platform::fake_backend kernel;
     cutil::platform::scoped_backend use{kernel};
 
-    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw = {}, int flags = 0)
+    // An interface of the list, then its addresses, each with its netmask and broadcast address when given.
+    struct address { const char *addr, *mask = nullptr, *brd = nullptr; };
+    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw, int flags, std::initializer_list<address> addrs = {})
     {
         cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
+        for (const address& a : addrs)
+            cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr), .netmask = a.mask ? inet_addr(a.mask) : 0, .has_netmask = a.mask != nullptr,
+                                                    .has_brd = a.brd != nullptr, .brd = a.brd ? inet_addr(a.brd) : 0});
     }
-    void addr(std::uint16_t index, const char* a, const char* mask)
+    void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {}) { cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw}); }
+    void expect_answers(const std::vector<std::string>& lines) { EXPECT_EQ(answers(lines), joined(lines)); }
+
+    // One step, the errnos the kernel answers it with, and what should come of it: the answer, what it asked of the
+    // kernel (a line each), then what it printed ("out: ", "err: "), timed lines and descriptor numbers made constant.
+    struct step {
+        std::function<std::variant<int, std::string>()> run;
+        std::map<call, std::deque<int>> errnos;
+        std::string want;
+    };
+    void expect_steps(std::initializer_list<step> steps)
     {
-        cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a), .netmask = inet_addr(mask)});
-    }
-    void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
-    {
-        cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw});
-    }
-    // What `fn` asked of the kernel, a line each, then what it printed (timed lines made constant).
-    template <class F> std::string trace(F&& fn)
-    {
-        kernel.writes.clear();
-        console c = console_of(fn);
-        std::string log;
-        for (const std::string& s : kernel.summaries())
-            log += s + "\n";
-        return log + "out: " + timeless(c.out) + "err: " + timeless(c.err);
+        static const std::regex descriptor(R"(\(\d+\): )");
+        for (const step& s : steps) {
+            kernel.errnos = s.errnos;
+            kernel.writes.clear();
+            std::variant<int, std::string> answer;
+            console c = console_of([&] { errno = 0, answer = s.run(); });
+            std::string got = (answer.index() ? std::get<std::string>(answer) : std::to_string(std::get<int>(answer))) + " ";
+            for (const std::string& line : kernel.summaries())
+                got += line + "\n";
+            got += (c.out.empty() ? "" : "out: " + c.out) + (c.err.empty() ? "" : "err: " + c.err);
+            EXPECT_EQ(std::regex_replace(timeless(got), descriptor, "(FD): "), s.want);
+        }
     }
 };
 

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     "the bytes in a memory file");
     Vtfiles::in_channel in(std::move(fd), "locations.dat");
     const Vtfiles::locations found = Vtfiles::read_locations_from(in);
-    vtfuzz::require(found.main_dir.empty() || Vtfiles::tessaroul(found.main_dir) == found.main_dir, "the main directory ends in the product's component");
+    vtfuzz::require(found.main_dir.empty() || Vtfiles::tessaroul(found.main_dir) == found.main_dir,
+                    "the main directory ends in the product's component");
     const auto one_field = [](const std::string& dir) { return dir.find_first_of(" \n") == std::string::npos; };
     vtfuzz::require(one_field(found.bin_dir) && one_field(found.gui_dir), "a directory is one field of one line");
     return 0;

@@ -39,7 +39,9 @@ pid_t spawn(const std::string& root, const std::string& input, int out, int err,
         write_all(2, "sandbox: " + why + "\n");
         std::_Exit(126);
     }
-    ::dup2(in.r.get(), 0), ::dup2(out, 1), ::dup2(err, 2);
+    ::dup2(in.r.get(), 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
     if (setup)
         setup();
     for (const auto& [name, value] : env)
@@ -58,9 +60,12 @@ std::string enter_namespace(const std::string& root)
     // An ordinary user first becomes root of a user namespace of its own.
     if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
         return failed("unshare");
-    if (uid != 0 && (write_proc("/proc/self/setgroups", "deny"), !write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
-                     || !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")))
-        return "cannot map the user into its namespace";
+    if (uid != 0) {
+        write_proc("/proc/self/setgroups", "deny"); // absent on old kernels, which need no denial
+        if (!write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
+            || !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+            return "cannot map the user into its namespace";
+    }
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
         || ::mount(root.c_str(), mount_point.c_str(), nullptr, MS_BIND, nullptr) != 0)
         return failed("mount");
@@ -129,7 +134,6 @@ void write_file(const std::string& path, const std::string& content, mode_t mode
     ::chmod(path.c_str(), mode);
 }
 
-bool file_exists(const std::string& path) { struct stat st; return ::lstat(path.c_str(), &st) == 0; }
 
 mode_t file_mode(const std::string& path) { struct stat st; return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0; }
 

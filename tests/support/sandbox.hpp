@@ -51,7 +51,6 @@ private:
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0600);
-bool file_exists(const std::string& path);
 mode_t file_mode(const std::string& path);
 inline constexpr uid_t nobody = 65534;
 inline constexpr gid_t nogroup = 65534;

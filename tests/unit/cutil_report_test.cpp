@@ -28,8 +28,9 @@ TEST(ConsoleShapes, EachReporterHasItsPrefixStreamAndVerbatimMessage)
         return std::to_string(failed) + " " + std::to_string(last) + " " + std::to_string(errno);
     });
     EXPECT_EQ(std::to_string(r.status) + " " + r.answer, "0 -1 " + std::to_string(ENOENT) + " " + std::to_string(ENOENT));
-    EXPECT_EQ(vttest::timeless(r.out + "|" + r.err), "10000000\n\n100000000100\n10000000\nDEBUG (T):: 50% done %s %nDEBUG (T):: same line\n"
-                                                     "WARNING (T):: disk %d\n|ERR (T):: route %s failed\nERR:: arp 100%\nopen: No such file or directory\n");
+    EXPECT_EQ(vttest::timeless(r.out + "|" + r.err),
+              "10000000\n\n100000000100\n10000000\nDEBUG (T):: 50% done %s %nDEBUG (T):: same line\nWARNING (T):: disk %d\n"
+              "|ERR (T):: route %s failed\nERR:: arp 100%\nopen: No such file or directory\n");
     // A day below 10 has two blanks before it in ctime's text.
     EXPECT_EQ(cutil::time_token_of_ctime("Sun Dec  6 00:06:15 2026\n"), "00:06:15");
 }

@@ -19,10 +19,7 @@ using vtfuzz::require;
 
 namespace {
 
-bool inside(const std::byte* p, std::size_t n, const std::byte* start, const std::byte* end)
-{
-    return p >= start && p <= end && n <= static_cast<std::size_t>(end - p);
-}
+bool inside(const std::byte* p, std::size_t n, const std::byte* lo, const std::byte* hi) { return p >= lo && p <= hi && n <= std::size_t(hi - p); }
 
 // The interface's messages, and each address in them, lie whole inside the snapshot.
 void walk_device(std::string_view name)

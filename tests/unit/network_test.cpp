@@ -318,8 +318,8 @@ TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailur
         {[] { arpcast("em0", "192.0.2.5", 1); return 0; }, {}, "0 packet open 0\npacket bind em0\n" + frame + debug}, // checked once
         {cast("em0", "192.0.2.5", 1, {0, 1}), {},
          "checked packet open 0 -> EBUSY\npacket open 1 -> EBUSY\n" + sent_on("em0", '2') + debug + "err: " + busy + busy},
-        {cast("em0", "192.0.2.5", 1, all16), {},
-         " " + opened16 + "err: " + busy16 + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx\n" + no_device + "Device or resource busy\n"},
+        {cast("em0", "192.0.2.5", 1, all16), {}, " " + opened16 + "err: " + busy16 + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx\n"
+                                                     + no_device + "Device or resource busy\n"},
         {cast("em0", "192.0.2.5", 1, {}, {1, 0}), {}, old("1.0")},
         {cast("em0", "192.0.2.5", 1, {}, {2, 1}), {}, old("2.1")},
         {cast("em0", "192.0.2.5", 1), {{call::packet_version, {EINVAL}}},

@@ -1,5 +1,4 @@
-// What every fuzz target shares: a promise the code under test broke ends the run, so that
-// libFuzzer keeps the input that broke it.
+// A broken promise ends the fuzz run, so that libFuzzer keeps the input that broke it.
 #pragma once
 
 #include <sanitizer/common_interface_defs.h>

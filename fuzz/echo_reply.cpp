@@ -1,5 +1,4 @@
-// Datagrams any host on the segment can send to the probe's raw socket: the check reads only the
-// bytes received, and only an echo reply carrying the probe's identifier and sequence answers it.
+// Any datagram at the probe's raw socket: only the bytes received are read, only its own echo reply answers.
 #include "cping/cping.hpp"
 #include "fuzz/check.hpp"
 
@@ -35,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4)
         return 0;
     std::uint16_t ident, seq;
-    std::memcpy(&ident, data, 2), std::memcpy(&seq, data + 2, 2);
+    std::memcpy(&ident, data, 2);
+    std::memcpy(&seq, data + 2, 2);
     const std::vector<std::byte> datagram(reinterpret_cast<const std::byte*>(data + 4), reinterpret_cast<const std::byte*>(data + size));
     check(datagram, ident, seq);
     // The probe itself, waiting for its own identifier and the sequence of its last probe.

@@ -1,6 +1,4 @@
-// What the kernel hands the library, whatever it holds: the same bytes as an interface list and an ARP table, and
-// as the answers of the rtnetlink link, address and neighbour dumps the Linux backend translates into those. Every
-// walker stays inside the bytes; the translation makes a list the library walks and finds each interface in.
+// Any bytes as the interface list and ARP table, and as the rtnetlink dumps translated into them: walks stay inside.
 #include "carp/carp.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/iflist.hpp"
@@ -21,7 +19,7 @@ using vtfuzz::require;
 
 namespace {
 
-bool inside(const std::byte* p, std::size_t n, const std::byte* start, const std::byte* end) { return p >= start && p <= end && n <= static_cast<std::size_t>(end - p); }
+bool inside(const std::byte* p, std::size_t n, const std::byte* lo, const std::byte* hi) { return p >= lo && p <= hi && n <= std::size_t(hi - p); }
 
 // The interface's messages, and each address in them, lie whole inside the snapshot.
 void walk_device(std::string_view name)
@@ -33,11 +31,14 @@ void walk_device(std::string_view name)
     require(inside(info.link, info.link_room, start, end), "the link-level address inside the snapshot");
     const std::byte* msg = info.first_addr;
     for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        require(inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end), "an address message inside the snapshot");
+        const bool whole = inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end);
+        require(whole, "an address message inside the snapshot");
         rt_addrinfo ai{.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs};
         rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), ai);
-        for (const std::byte* sa : ai.rti_info)
-            require(!sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg)), "an address inside its message");
+        for (const std::byte* sa : ai.rti_info) {
+            const bool whole = !sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg));
+            require(whole, "an address inside its message");
+        }
     }
     (void)interface_addresses(info); // reads each address no further than its length
     std::uint8_t hw[6];
@@ -55,16 +56,21 @@ void look_up_arp(const fake_backend& kernel, const char* addr)
 // A table of routing messages walked from start to end by their lengths, each at least `least` bytes.
 void require_whole_messages(const bsd::bytes& table, std::size_t least)
 {
-    for (std::size_t at = 0, len; at < table.size(); at += len)
-        require(table.size() - at >= 2 && (len = msglen_at(table.data() + at)) >= least && len <= table.size() - at, "whole messages");
+    for (std::size_t at = 0, len = 0; at < table.size(); at += len) {
+        require(table.size() - at >= 2, "whole messages");
+        len = msglen_at(table.data() + at);
+        require(len >= least && len <= table.size() - at, "whole messages");
+    }
 }
 
 // The next datagram of the input: two bytes of length, then that many bytes (or what is left).
 std::vector<char> next_datagram(std::string_view& in)
 {
     std::uint16_t n = static_cast<std::uint16_t>(in.size());
-    if (in.size() >= 2)
-        std::memcpy(&n, in.data(), 2), in.remove_prefix(2);
+    if (in.size() >= 2) {
+        std::memcpy(&n, in.data(), 2);
+        in.remove_prefix(2);
+    }
     std::string_view d = in.substr(0, n);
     in.remove_prefix(d.size());
     return {d.begin(), d.end()};
@@ -75,7 +81,10 @@ template <typename T> std::vector<T> read_answer(const std::vector<char>& datagr
 {
     std::vector<T> found;
     bool done = false;
-    const auto keep = [&](const nlmsghdr* nlh) { if (std::optional<T> entry = read(nlh)) found.push_back(std::move(*entry)); };
+    const auto keep = [&](const nlmsghdr* nlh) {
+        if (std::optional<T> entry = read(nlh))
+            found.push_back(std::move(*entry));
+    };
     return linux_rtnl::read_dump_datagram(datagram, keep, done) == 0 ? found : std::vector<T>{};
 }
 

@@ -1,6 +1,4 @@
-// The requests of the write half built from any argument texts: every alias request and routing message carries
-// the address the text names, every frame is the 42-byte announcement of it; and the same bytes as a routing
-// message are refused with an errno or give a request that can be carried out.
+// Requests built from any texts carry the address named; any bytes as a routing message are refused or carried out.
 #include "cutil/arpcast.hpp"
 #include "cutil/ifaddr.hpp"
 #include "cutil/rtmsg.hpp"
@@ -64,7 +62,8 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
         // The scripted kernel lists no interface: the host's hardware address is zeros.
         std::uint8_t frame[42] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01};
         const std::uint32_t announced = ::inet_addr(addr.c_str());
-        std::memcpy(frame + 28, &announced, 4), std::memcpy(frame + 38, &announced, 4);
+        std::memcpy(frame + 28, &announced, 4);
+        std::memcpy(frame + 38, &announced, 4);
         require(w->data.size() == sizeof frame && std::memcmp(w->data.data(), frame, sizeof frame) == 0, "the 42-byte announcement of the address");
     }
 }

@@ -47,7 +47,9 @@ std::string ask(const std::string& question)
         {"hw", [&] { return cutil::my_ether_addr(arg); }},
         {"ping", [&] { return std::to_string(cutil::unix_ping(arg)); }},
         {"addresses", [&] { return addresses(arg); }},
-        {"entries", [&] { return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164); }},
+        {"entries", [&] {
+             return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164);
+         }},
         {"device", [&] { return cutil::find_ip_device(arg, more); }},
         {"configured", [&] { return std::to_string(cutil::configured_ip(arg, more)); }}};
     if (auto it = asked.find(what); it != asked.end())

@@ -1,5 +1,4 @@
-// Questions to the library's read half written as text, "what argument": a table of "question =
-// answer" lines is checked by asking each in turn, against the scripted kernel or in a namespace.
+// Questions to the library's read half as text: "question = answer" lines checked by asking each.
 #pragma once
 
 #include <string>
@@ -7,12 +6,10 @@
 
 namespace vttest {
 
-// "interface ADDR", "netmask IF", "hw IF", "ping ADDR", "arp ADDR", "addresses IF" (each
-// "address/netmask " of IF, sorted, or "none" when IF is not found), "entries ADDR" (ARP entries
-// the kernel hands out for ADDR), "device IF ADDR", "configured IF ADDR".
+// "interface ADDR", "netmask IF", "hw IF", "ping ADDR", "arp ADDR", "addresses IF" (sorted "address/netmask ",
+// or "none"), "entries ADDR" (ARP entries handed out for ADDR), "device IF ADDR", "configured IF ADDR".
 std::string ask(const std::string& question);
-// Each line's question with its answer, "question = answer", and what it printed in brackets
-// (timed lines made constant, lines parted by " | "); one line each.
+// Each line's "question = answer" and what it printed in brackets (timeless, lines parted by " | ").
 std::string answers(const std::vector<std::string>& lines);
 // The lines, one each: what answers() gives when every answer is right.
 std::string joined(const std::vector<std::string>& lines);

@@ -1,5 +1,4 @@
-// A scripted kernel for unit tests: builders of the snapshots it hands out, and the checks of a
-// table of questions or of steps against it.
+// A scripted kernel for unit tests: builders of its snapshots, and checks of a table of questions or steps.
 #pragma once
 
 #include "platform/fake.hpp"
@@ -30,15 +29,19 @@ protected:
     void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw, int flags, std::initializer_list<address> addrs = {})
     {
         cutil::bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
-        for (const address& a : addrs)
-            cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr), .netmask = a.mask ? inet_addr(a.mask) : 0, .has_netmask = a.mask != nullptr,
-                                                    .has_brd = a.brd != nullptr, .brd = a.brd ? inet_addr(a.brd) : 0});
+        for (const address& a : addrs) {
+            const std::uint32_t mask = a.mask ? inet_addr(a.mask) : 0, brd = a.brd ? inet_addr(a.brd) : 0;
+            cutil::bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr), .netmask = mask, .has_netmask = a.mask != nullptr,
+                                                    .has_brd = a.brd != nullptr, .brd = brd});
+        }
     }
-    void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {}) { cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw}); }
+    void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
+    {
+        cutil::bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw});
+    }
     void expect_answers(const std::vector<std::string>& lines) { EXPECT_EQ(answers(lines), joined(lines)); }
 
-    // One step, the errnos the kernel answers it with, and what should come of it: the answer, what it asked of the
-    // kernel (a line each), then what it printed ("out: ", "err: "), timed lines and descriptor numbers made constant.
+    // A step, the kernel's errnos for it, and the answer, its requests (a line each), then "out: " and "err: " text.
     struct step {
         std::function<std::variant<int, std::string>()> run;
         std::map<call, std::deque<int>> errnos;
@@ -51,7 +54,7 @@ protected:
             kernel.errnos = s.errnos;
             kernel.writes.clear();
             std::variant<int, std::string> answer;
-            console c = console_of([&] { errno = 0, answer = s.run(); });
+            console c = console_of([&] { errno = 0; answer = s.run(); });
             std::string got = (answer.index() ? std::get<std::string>(answer) : std::to_string(std::get<int>(answer))) + " ";
             for (const std::string& line : kernel.summaries())
                 got += line + "\n";

@@ -6,6 +6,7 @@
 #include <numeric>
 
 using namespace Vtnet;
+using namespace std::string_literals;
 
 namespace {
 
@@ -19,7 +20,8 @@ std::string read_line(std::vector<const char*> args)
     if (r.help)
         return r.command ? "help " + std::string(r.command->name) : "help";
     const auto operand = [](std::string line, const std::string& o) { return line + " " + o; };
-    return std::accumulate(r.operands.begin(), r.operands.end(), std::string(r.command->name), operand) + " forget=" + std::to_string(r.forget) + " count=" + std::to_string(r.count);
+    const std::string line = std::accumulate(r.operands.begin(), r.operands.end(), std::string(r.command->name), operand);
+    return line + " forget=" + std::to_string(r.forget) + " count=" + std::to_string(r.count);
 }
 
 } // namespace
@@ -27,35 +29,34 @@ std::string read_line(std::vector<const char*> args)
 TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
 {
     const std::string take = "; usage: vtnet take IF ADDR", garp = "; usage: vtnet garp IF ADDR [COUNT]";
-    const auto bad = [&](const char* addr) { return "vtnet take: bad address '" + std::string(addr) + "' (four dotted decimal numbers, a host's)" + take; };
     const std::pair<std::vector<const char*>, std::string> rows[] = {
-        {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"}, {{"release", "--forget", "va", "192.0.2.7"}, "release va 192.0.2.7 forget=1 count=3"},
-        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va:1 192.0.2.7 forget=0 count=0"}, {{"garp", "va", "192.0.2.7", "100"}, "garp va 192.0.2.7 forget=0 count=100"},
-        {{"route", "del", "192.0.2.7"}, "route del 192.0.2.7 forget=0 count=3"}, {{"check"}, "check forget=0 count=3"},
-        {{"check", "abcdefghijklmno"}, "check abcdefghijklmno forget=0 count=3"}, {{"--help"}, "help"}, {{"-h", "nonsense"}, "help"},
-        {{"take", "va", "--help"}, "help take"}, {{"garp", "-h", "x"}, "help garp"},
-        {{}, "vtnet: no subcommand given (vtnet --help lists them)"}, {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},
-        {{"take", "va"}, "vtnet take: missing operand" + take}, {{"take", "va", "192.0.2.7", "x"}, "vtnet take: unexpected operand 'x'" + take},
+        {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"},
+        {{"release", "--forget", "va", "192.0.2.7"}, "release va 192.0.2.7 forget=1 count=3"},
+        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va:1 192.0.2.7 forget=0 count=0"},
+        {{"garp", "va", "192.0.2.7", "100"}, "garp va 192.0.2.7 forget=0 count=100"},
+        {{"route", "del", "192.0.2.7"}, "route del 192.0.2.7 forget=0 count=3"},
+        {{"check"}, "check forget=0 count=3"},
+        {{"check", "abcdefghijklmno"}, "check abcdefghijklmno forget=0 count=3"},
+        {{"--help"}, "help"},
+        {{"-h", "nonsense"}, "help"},
+        {{"take", "va", "--help"}, "help take"},
+        {{"garp", "-h", "x"}, "help garp"},
+        {{}, "vtnet: no subcommand given (vtnet --help lists them)"},
+        {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},
+        {{"take", "va"}, "vtnet take: missing operand" + take},
+        {{"take", "va", "192.0.2.7", "x"}, "vtnet take: unexpected operand 'x'" + take},
         {{"take", "--forget", "va", "192.0.2.7"}, "vtnet take: unknown option '--forget'" + take},
         {{"take", "abcdefghijklmnop", "192.0.2.7"}, "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
-        {{"take", "v/a", "192.0.2.7"}, "vtnet take: bad interface name 'v/a'" + take}, {{"take", "", "192.0.2.7"}, "vtnet take: bad interface name ''" + take},
+        {{"take", "v/a", "192.0.2.7"}, "vtnet take: bad interface name 'v/a'" + take},
+        {{"take", "", "192.0.2.7"}, "vtnet take: bad interface name ''" + take},
         {{"take", "va\n", "192.0.2.7"}, "vtnet take: bad interface name 'va?'" + take}, // one line, whatever the operand holds
-        {{"take", "va", "192.0.2"}, bad("192.0.2")}, {{"take", "va", "192.0.2.256"}, bad("192.0.2.256")}, {{"take", "va", "0.0.0.0"}, bad("0.0.0.0")},
-        {{"take", "va", "255.255.255.255"}, bad("255.255.255.255")}, {{"take", "va", " 192.0.2.7"}, bad(" 192.0.2.7")},
-        {{"garp", "va", "192.0.2.7", "101"}, "vtnet garp: bad count '101' (0 to 100)" + garp}, {{"garp", "va", "192.0.2.7", "3x"}, "vtnet garp: bad count '3x' (0 to 100)" + garp},
+        {{"garp", "va", "192.0.2.7", "101"}, "vtnet garp: bad count '101' (0 to 100)" + garp},
+        {{"garp", "va", "192.0.2.7", "3x"}, "vtnet garp: bad count '3x' (0 to 100)" + garp},
         {{"garp", "va", "192.0.2.7", "-1"}, "vtnet garp: unknown option '-1'" + garp},
         {{"route", "replace", "192.0.2.7"}, "vtnet route: expected add or del, not 'replace'; usage: vtnet route add|del ADDR"},
     };
     for (const auto& [args, read] : rows)
         EXPECT_EQ(read_line(args), read);
-}
-
-// Every subcommand's help names it with its operands, and the help of vtnet lists them all.
-TEST(VtnetRequest, HelpFollowsTheTable)
-{
-    for (const subcommand& sub : subcommands()) {
-        std::string usage = std::string(sub.name) + (sub.synopsis.empty() ? "" : " " + std::string(sub.synopsis));
-        EXPECT_NE(help_text(request{.help = true}, subcommands()).find("  " + usage + "  "), std::string::npos) << usage;
-        EXPECT_TRUE(help_text(request{.command = &sub, .help = true}, subcommands()).starts_with("Usage: vtnet " + usage + "\n")) << usage;
-    }
+    for (const char* addr : {"192.0.2", "192.0.2.256", "0.0.0.0", "255.255.255.255", " 192.0.2.7"})
+        EXPECT_EQ(read_line({"take", "va", addr}), "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
 }

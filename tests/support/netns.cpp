@@ -36,8 +36,7 @@ bool enter(const std::string& ns)
 
 using step_list = std::vector<std::pair<int, std::string>>;
 
-// The observer's bridge, and hosts 0 (a), 1 (b) and 3 (the forger) on it as "v" and their letter,
-// each with its own hardware address and 192.0.2.N/24, N its number plus one.
+// The observer's bridge, and hosts 0 (a), 1 (b) and 3 (the forger) on it as "v" and their letter.
 step_list segment_steps(bool with_forger)
 {
     step_list s{{2, "link add br0 address 02:00:00:00:0a:03 type bridge"}, {2, "addr add 192.0.2.3/24 dev br0"},
@@ -162,7 +161,11 @@ bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)
 
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn)
 {
-    child_run r = run_in_child([&] { return enter(ns) ? fn() : (std::_Exit(3), std::string()); });
+    child_run r = run_in_child([&] {
+        if (!enter(ns))
+            std::_Exit(3);
+        return fn();
+    });
     return r.status == 0 ? r.answer : "CHILD FAILED";
 }
 
@@ -188,7 +191,7 @@ std::string announcements(int listener, const char* addr)
         if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0 || std::memcmp(frame + 38, &a, 4) != 0)
             continue;
         for (ssize_t i = 0; i < n; ++i)
-            out += "0123456789abcdef"[frame[i] >> 4], out += "0123456789abcdef"[frame[i] & 15];
+            out += {"0123456789abcdef"[frame[i] >> 4], "0123456789abcdef"[frame[i] & 15]};
         out += "\n";
     }
     return out;

@@ -1,8 +1,5 @@
-// The network primitives on the real kernel, in network namespaces each test makes, on veth pairs
-// with documentation addresses: interface discovery, ARP lookup, the probe and the address, route
-// and flag changes on a pair of hosts; the takeover through the vtnet command on a segment where
-// hosts A and B meet an observer's bridge, also while a forger floods it with forged echo replies
-// and ARP frames. What the kernel holds is read back with ip; what the segment saw, on the bridge.
+// The network primitives and the vtnet command on the real kernel, in namespaces each test makes;
+// what the kernel holds is read back with ip, what the segment saw on the observer's bridge.
 #include "cping/cping.hpp"
 #include "cutil/arpframe.hpp"
 #include "cutil/hwaddr.hpp"
@@ -15,12 +12,10 @@
 #include "support/queries.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/ip.h>
-#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -33,8 +28,7 @@ using namespace cutil;
 
 namespace {
 
-// Namespaces of the test's own (`Net` made with `args`), skipping where they cannot be made; on
-// a segment, the observer's bridge listens for ARP from the start.
+// Namespaces of the test's own (`Net` made with `args`); on a segment, the bridge listens for ARP.
 template <class Net, auto... args> class netns_test : public testing::Test {
 protected:
     void SetUp() override
@@ -84,18 +78,19 @@ using NetWrite = netns_test<vttest::netns_pair>;
 using Vtnet = netns_test<vttest::netns_segment>;
 using Hostile = netns_test<vttest::netns_segment, true>;
 
-// The ARP table's size (whole, or of `grown` only), an entry for `grown` added, then a fill into a
-// buffer of that size: at once ("next"), after another query ("between") or on another thread
-// ("thread"). Answers "filled" or the error.
+// The ARP table's size (whole, or of `grown` only), an entry for `grown` added, then a fill into a buffer
+// of that size: at once ("next"), after another query ("between") or on another thread ("thread").
 std::string size_grow_fill(bool whole, const std::string& between, const std::string& grown)
 {
     const int arp_table[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_flags, bsd::rtf_llinfo};
     const int iflist[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_iflist, 0};
     auto query = [&](void* buffer, std::size_t* size) {
-        return whole ? platform::active().route_sysctl(arp_table, buffer, size) : platform::active().arp_sysctl(inet_addr(grown.c_str()), buffer, size);
+        platform::backend& kernel = platform::active();
+        return whole ? kernel.route_sysctl(arp_table, buffer, size) : kernel.arp_sysctl(inet_addr(grown.c_str()), buffer, size);
     };
     std::size_t size = 0, other = 0;
-    if (query(nullptr, &size) != 0 || std::system(("ip neigh add " + grown + " lladdr 02:00:00:00:0e:01 dev vc nud permanent").c_str()) != 0)
+    const std::string grow = "ip neigh add " + grown + " lladdr 02:00:00:00:0e:01 dev vc nud permanent";
+    if (query(nullptr, &size) != 0 || std::system(grow.c_str()) != 0)
         return "cannot grow";
     if (between == "between")
         platform::active().route_sysctl(iflist, nullptr, &other);
@@ -128,8 +123,8 @@ std::string announcements_by(const std::string& hw, int n)
 // parted by " | ", timed lines made constant.
 std::string vtnet(const std::string& ns, const std::string& args, bool as_nobody = false)
 {
-    const std::string line = "exec ip netns exec " + ns + (as_nobody ? " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all" : "")
-                             + " '" VTNET_BINARY "' " + args;
+    const char* nobody = " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
+    const std::string line = "exec ip netns exec " + ns + (as_nobody ? nobody : "") + " '" VTNET_BINARY "' " + args;
     vttest::child_run c = vttest::run_in_child([&]() -> std::string {
         ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
         std::_Exit(127);
@@ -178,10 +173,9 @@ void to_a(std::vector<frame>& out, const char* src, const frame& message)
     for (std::size_t at = 0; at < message.size(); at += 1480) {
         const std::size_t n = std::min<std::size_t>(1480, message.size() - at);
         const auto more = static_cast<std::uint16_t>(at + n < message.size() ? IP_MF : 0);
-        iphdr ip{.tot_len = htons(static_cast<std::uint16_t>(20 + n)), .id = htons(id), .frag_off = htons(static_cast<std::uint16_t>(more | at / 8)),
-                 .ttl = 64, .protocol = IPPROTO_ICMP, .saddr = ::inet_addr(src), .daddr = ::inet_addr("192.0.2.1")};
-        ip.ihl = 5;
-        ip.version = 4;
+        iphdr ip{.ihl = 5, .version = 4, .tot_len = htons(static_cast<std::uint16_t>(20 + n)), .id = htons(id),
+                 .frag_off = htons(static_cast<std::uint16_t>(more | at / 8)), .ttl = 64, .protocol = IPPROTO_ICMP,
+                 .saddr = ::inet_addr(src), .daddr = ::inet_addr("192.0.2.1")};
         ip.check = in_cksum(&ip, sizeof ip);
         frame& f = out.emplace_back(frame{0x02, 0, 0, 0, 0x0a, 0x01, 0x02, 0, 0, 0, 0x0a, 0x04, 0x08, 0x00}); // forger to A, IPv4
         f.insert(f.end(), reinterpret_cast<std::uint8_t*>(&ip), reinterpret_cast<std::uint8_t*>(&ip + 1));
@@ -189,9 +183,8 @@ void to_a(std::vector<frame>& out, const char* src, const frame& message)
     }
 }
 
-// Every forgery of an answer to the probe `ident`/`seq` for both addresses it probes (only the
-// target itself sends the true answer), and ARP frames the segment's hosts must not take for an
-// owner's word: about other addresses, and malformed ones about the moved address.
+// Every forged answer to the probe `ident`/`seq` (only the target sends the true one), and ARP frames
+// no host may take for an owner's word: about other addresses, or malformed about the moved one.
 std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
 {
     std::vector<frame> out;
@@ -221,8 +214,7 @@ std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
     return out;
 }
 
-// Floods the segment from `ns` on a thread of this process until stopped (a minute at most): every
-// millisecond, the forgeries for the probe's next sequence `seq`; counts the frames `sent`.
+// Floods the segment from `ns` every millisecond until stopped (a minute at most), counting the frames `sent`.
 void flood(std::stop_token stop, const std::string& ns, std::uint16_t ident, const std::atomic<std::uint16_t>& seq,
            std::atomic<std::size_t>& sent)
 {
@@ -230,9 +222,11 @@ void flood(std::stop_token stop, const std::string& ns, std::uint16_t ident, con
         unique_fd sock(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
         sockaddr_ll to{.sll_family = AF_PACKET, .sll_ifindex = static_cast<int>(::if_nametoindex("vz")), .sll_halen = 6};
         const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        for (; sock && !stop.stop_requested() && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+        while (sock && !stop.stop_requested() && std::chrono::steady_clock::now() < end) {
             for (const frame& f : forgeries(ident, seq))
                 sent += ::sendto(sock.get(), f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     });
 }
 
@@ -265,8 +259,9 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
 TEST_F(NetQueries, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
 {
     ASSERT_TRUE(configure(net->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
-    expect_answers(net->b(), {"netmask lo = ERROR [ERR (T):: could not read netmask]", "netmask lo:1 = ERROR [ERR (T):: could not read netmask]", "netmask lo0 = 255.0.0.0",
-                              "netmask lo0:1 = 255.0.0.0", "addresses lo = none", "hw lo = 00:00:00:00:00:00"});
+    const std::string unread = " = ERROR [ERR (T):: could not read netmask]";
+    expect_answers(net->b(), {"netmask lo" + unread, "netmask lo:1" + unread, "netmask lo0 = 255.0.0.0", "netmask lo0:1 = 255.0.0.0",
+                              "addresses lo = none", "hw lo = 00:00:00:00:00:00"});
     // A host interface that carries the product's loopback name is known by the host's.
     ASSERT_TRUE(configure(net->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
     expect_answers(net->a(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0",
@@ -367,11 +362,9 @@ TEST_F(NetWrite, ChangesFollowTheProcessIntoAnotherNamespace)
 {
     const std::string b = net->b();
     EXPECT_EQ(said_in(net->a(), [&] {
-        int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0);
-        unique_fd ns(::open(("/var/run/netns/" + b).c_str(), O_RDONLY | O_CLOEXEC));
-        if (!ns || ::setns(ns.get(), CLONE_NEWNET) != 0)
-            return -1;
-        return first * 10 + unix_ifconfig("vb", "203.0.113.31", "255.255.255.255", nullptr, 0, 0);
+        int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0), second = -1;
+        vttest::on_netns_thread(b, [&] { second = unix_ifconfig("vb", "203.0.113.31", "255.255.255.255", nullptr, 0, 0); });
+        return first * 10 + second;
     }), "0");
     EXPECT_NE(net->ip_out(b, "-4 -o addr show dev vb").find(" inet 203.0.113.31/32 "), std::string::npos);
     EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
@@ -400,8 +393,9 @@ TEST_F(Vtnet, QueriesAnswerWhatTheKernelHolds)
     ASSERT_TRUE(net->ip(net->a(), "addr add 198.51.100.1/24 brd + dev va"));
     expect_said(net->a(), {"ping 192.0.2.2 = 0 yes", "ping 192.0.2.9 = 1 no", "arp 192.0.2.2 = 0 02:00:00:00:0a:02",
                            "arp 192.0.2.9 = 1 ERROR" /* asked for, never answered */, "iface 198.51.100.1 = 0 va",
-                           "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0", "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR",
-                           "hwaddr va = 0 02:00:00:00:0a:01", "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
+                           "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0",
+                           "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR", "hwaddr va = 0 02:00:00:00:0a:01",
+                           "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
                            "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255"});
 }
 
@@ -419,26 +413,27 @@ TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
         return addrs(a, "va") + "| " + addrs(a, "lo") + "| " + addrs(b, "vb") + "| routes" + routes;
     };
     const std::string va = "192.0.2.1/24 198.51.100.1/24 203.0.113.1/24 ", lo = "| 127.0.0.1/8 ", vb = "| 192.0.2.2/24 ", m = "192.0.2.100/32 ";
-    const std::string a_hw = "020000000a01", b_hw = "020000000a02";
+    const std::string by_a = announcements_by("020000000a01", 3), by_b = announcements_by("020000000a02", 3);
     const std::string released = "0 do_release_ip device ", queued = " | queued 192.0.2.100 | SUCCESS";
-    const std::string warned = " | WARNING (T):: addresses parked on lo0 are still claimed by ARP on va: set net.ipv4.conf.va.arp_ignore=1 and arp_announce=2";
+    const std::string warned = " | WARNING (T):: addresses parked on lo0 are still claimed by ARP on va: "
+                               "set net.ipv4.conf.va.arp_ignore=1 and arp_announce=2";
     const struct {
         const std::string& ns;
         std::string args, said, held, wire = "-"; // the announcements, where counted
     } steps[] = {
         {a, "route add 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.50 192.0.2.100"},
         {a, "route del 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.100"},
-        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", announcements_by(a_hw, 3)},
+        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", by_a},
         {o, "ping 192.0.2.100", "0 yes", va + m + lo + vb + "| routes"},
         {o, "arp 192.0.2.100", "0 02:00:00:00:0a:01", va + m + lo + vb + "| routes"},
         {a, "release va 192.0.2.100", released + "va IP 192.0.2.100 forget 0" + warned + queued, va + lo + m + vb + "| routes"},
-        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", announcements_by(a_hw, 3)}, // the parked copy goes
-        {a, "release ERROR 192.0.2.100", released + "ERROR IP 192.0.2.100 forget 0" + queued, va + m + lo + m + vb + "| routes"}, // only lo is touched
-        {b, "take vb 192.0.2.100", took + "2 ] | SUCCESS", va + m + lo + m + vb + m + "| routes", announcements_by(b_hw, 3)},
+        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", by_a}, // the parked copy goes
+        {a, "release ERROR 192.0.2.100", released + "ERROR IP 192.0.2.100 forget 0" + queued, va + m + lo + m + vb + "| routes"}, // lo only
+        {b, "take vb 192.0.2.100", took + "2 ] | SUCCESS", va + m + lo + m + vb + m + "| routes", by_b},
         {o, "arp 192.0.2.100", "0 02:00:00:00:0a:02", va + m + lo + m + vb + m + "| routes"}, // followed without asking
         {a, "release ERROR 192.0.2.100 --forget", released + "ERROR IP 192.0.2.100 forget 1" + queued,
          va + m + lo + vb + m + "| routes"},
-        {a, "garp va:1 192.0.2.100 5", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", announcements_by(a_hw, 5)},
+        {a, "garp va:1 192.0.2.100 5", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", announcements_by("020000000a01", 5)},
         {a, "garp va 192.0.2.100 0", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", ""},
         {a, "cleanup va", "0 SUCCESS", "192.0.2.1/24 " + lo + vb + m + "| routes"},
     };
@@ -458,7 +453,8 @@ TEST_F(Vtnet, RefusedLinesSayWhyInOneLineAndChangeNothing)
     auto kernel = [&] { return net->ip_out(a, "-4 addr show") + net->ip_out(a, "-4 route show table all") + net->ip_out(a, "-4 neigh show"); };
     const std::string before = kernel(), no_if = "= 1 [vtnet: no interface nosuch0]";
     expect_said(a, {" = 2 [vtnet: no subcommand given (vtnet --help lists them)]",
-                    "take va 192.0.2.300 = 2 [vtnet take: bad address '192.0.2.300' (four dotted decimal numbers, a host's); usage: vtnet take IF ADDR]",
+                    "take va 192.0.2.300 = 2 [vtnet take: bad address '192.0.2.300' (four dotted decimal numbers, a host's); "
+                    "usage: vtnet take IF ADDR]",
                     "release va 192.0.2.100 --forgot = 2 [vtnet release: unknown option '--forgot'; usage: vtnet release IF ADDR [--forget]]",
                     "take nosuch0 192.0.2.100 " + no_if, "release nosuch0 192.0.2.100 " + no_if, "check nosuch0 " + no_if,
                     "cleanup nosuch0 = 1 FAIL"});
@@ -478,8 +474,9 @@ TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)
     std::string refused = "check = 1 [";
     for (int device = 0; device < 16; ++device)
         refused += "open: Operation not permitted | ";
-    expect_said(net->a(), {refused + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx] no raw ICMP socket (Operation not permitted): "
-                           "ping answers no for every address | no packet device on va (Operation not permitted): take and garp announce nothing | FAIL"}, true);
+    expect_said(net->a(), {refused + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx] "
+                           "no raw ICMP socket (Operation not permitted): ping answers no for every address | "
+                           "no packet device on va (Operation not permitted): take and garp announce nothing | FAIL"}, true);
 }
 
 TEST_F(Hostile, ProbeKeepsItsWordAndTakeoverReachesTheObserverThroughAFlood)

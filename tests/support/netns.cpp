@@ -18,7 +18,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -32,6 +31,12 @@ bool enter(const std::string& ns)
 {
     cutil::unique_fd fd(::open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC));
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
+}
+
+// Commands read from a here-document: its status is ip's.
+std::string batch_line(const std::string& ns, const std::string& commands)
+{
+    return "ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n" + commands + "END\n";
 }
 
 using step_list = std::vector<std::pair<int, std::string>>;
@@ -95,10 +100,7 @@ std::string netns_set::ip_out(const std::string& ns, const std::string& args) co
 
 bool netns_set::batch(const std::string& ns, const std::string& commands) const
 {
-    std::string path = "/tmp/vt4t-batch-" + std::to_string(::getpid()) + "-" + ns;
-    bool ok = (std::ofstream(path) << commands << std::flush) && ip(ns, "-batch " + path);
-    ::unlink(path.c_str());
-    return ok;
+    return std::system(batch_line(ns, commands).c_str()) == 0;
 }
 
 netns_pair::netns_pair()
@@ -112,7 +114,6 @@ netns_segment::netns_segment(bool with_forger) : netns_set(with_forger ? 4 : 3, 
 
 churning_interface::churning_interface(const netns_set& net, const std::string& ns, const std::string& dev,
                                        const std::string& hw)
-    : rounds_("/tmp/vt4t-churn-" + std::to_string(::getpid()) + "-" + dev)
 {
     std::ostringstream setup, round;
     setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\nlink set " << dev << " up\n";
@@ -122,11 +123,11 @@ churning_interface::churning_interface(const netns_set& net, const std::string& 
     for (const char* verb : {"del", "add"})
         for (int h = 1; h <= 20; ++h)
             round << "addr " << verb << " 198.51.100." << h << "/32 dev " << dev << "\n";
-    if (!net.batch(ns, setup.str()) || !(std::ofstream(rounds_) << round.str())) {
+    if (!net.batch(ns, setup.str())) {
         failure_ = "cannot set up " + dev;
         return;
     }
-    std::string loop = "while ip -n " + ns + " -batch " + rounds_ + " >/dev/null 2>&1; do :; done";
+    const std::string loop = "while " + batch_line(ns, round.str()) + "do :; done";
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setpgid(0, 0);
@@ -145,7 +146,6 @@ churning_interface::~churning_interface()
         ::kill(-pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    ::unlink(rounds_.c_str());
 }
 
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)

@@ -57,7 +57,7 @@ public:
     const std::string& failure() const { return failure_; } // empty when it churns
 
 private:
-    std::string rounds_, failure_;
+    std::string failure_;
     int pid_ = -1;
 };
 

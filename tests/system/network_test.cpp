@@ -67,8 +67,6 @@ protected:
             got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
         return got;
     }
-    // In hex, the frames the observer's bridge saw announce `addr` since it last looked.
-    std::string announced(const char* addr) const { return vttest::announcements(wire.get(), addr); }
     std::unique_ptr<Net> net;
     unique_fd wire;
 };
@@ -119,8 +117,7 @@ std::string announcements_by(const std::string& hw, int n)
     return out;
 }
 
-// "STATUS [standard error] standard output" of "vtnet ARGS" in `ns` (as nobody when asked), lines
-// parted by " | ", timed lines made constant.
+// "STATUS [standard error] standard output" of "vtnet ARGS" in `ns`, lines parted by " | ", times made constant.
 std::string vtnet(const std::string& ns, const std::string& args, bool as_nobody = false)
 {
     const char* nobody = " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
@@ -165,8 +162,7 @@ frame icmp(std::uint8_t type, std::uint16_t ident, std::uint16_t seq, std::size_
     return m;
 }
 
-// The frames that carry `message` from `src` to host A: one IPv4 datagram, in fragments of 1480
-// bytes when it does not fit the segment's MTU.
+// The frames that carry `message` from `src` to host A: one IPv4 datagram, in fragments beyond the MTU.
 void to_a(std::vector<frame>& out, const char* src, const frame& message)
 {
     const auto id = static_cast<std::uint16_t>(out.size());
@@ -254,18 +250,13 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
         "netmask va = 255.255.255.0", "netmask lo0 = 255.0.0.0", "netmask lo1 = 255.255.255.240",
         "netmask lo1:1 = 255.255.255.240", "netmask lo2 = 255.255.255.192", "netmask lo2:7 = 255.255.255.192",
         "netmask lo1p = ERROR [ERR (T):: could not read netmask]"});
-}
-
-TEST_F(NetQueries, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
-{
-    ASSERT_TRUE(configure(net->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
+    // The host's loopback name is no interface of the product; a host interface named lo0 is known as lo.
+    ASSERT_TRUE(net->ip(net->b(), "addr add 127.0.0.2/8 dev lo label lo:1"));
     const std::string unread = " = ERROR [ERR (T):: could not read netmask]";
-    expect_answers(net->b(), {"netmask lo" + unread, "netmask lo:1" + unread, "netmask lo0 = 255.0.0.0", "netmask lo0:1 = 255.0.0.0",
-                              "addresses lo = none", "hw lo = 00:00:00:00:00:00"});
-    // A host interface that carries the product's loopback name is known by the host's.
-    ASSERT_TRUE(configure(net->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
-    expect_answers(net->a(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0",
-                              "addresses lo = 198.51.100.200/255.255.255.192 ", "addresses lo0 = 127.0.0.1/255.0.0.0 "});
+    expect_answers(net->b(), {"netmask lo" + unread, "netmask lo:1" + unread, "netmask lo0:1 = 255.0.0.0", "hw lo = 00:00:00:00:00:00"});
+    ASSERT_TRUE(configure(net->b(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
+    expect_answers(net->b(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0", "addresses lo = 198.51.100.200/255.255.255.192 ",
+                              "addresses lo0 = 127.0.0.1/255.0.0.0 127.0.0.2/255.0.0.0 "});
 }
 
 TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowTheirOwnSize)
@@ -341,8 +332,7 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
     }
 }
 
-// The detection agrees with what the kernel does: the peer reaches an address parked on lo0
-// through va exactly while parked addresses are said to be answered there.
+// The peer reaches an address parked on lo0 through va exactly while parked addresses are said to be answered.
 TEST_F(NetWrite, ParkedAddressAnsweredOnTheLinkUntilArpIgnoreSaysNot)
 {
     ASSERT_EQ(said_in(net->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
@@ -356,8 +346,7 @@ TEST_F(NetWrite, ParkedAddressAnsweredOnTheLinkUntilArpIgnoreSaysNot)
     }
 }
 
-// A change after the process moved to another namespace lands there, not through a netlink
-// socket left open in the first one.
+// A change after a move to another namespace lands there, not through a netlink socket left in the first.
 TEST_F(NetWrite, ChangesFollowTheProcessIntoAnotherNamespace)
 {
     const std::string b = net->b();
@@ -388,19 +377,7 @@ TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
     }
 }
 
-TEST_F(Vtnet, QueriesAnswerWhatTheKernelHolds)
-{
-    ASSERT_TRUE(net->ip(net->a(), "addr add 198.51.100.1/24 brd + dev va"));
-    expect_said(net->a(), {"ping 192.0.2.2 = 0 yes", "ping 192.0.2.9 = 1 no", "arp 192.0.2.2 = 0 02:00:00:00:0a:02",
-                           "arp 192.0.2.9 = 1 ERROR" /* asked for, never answered */, "iface 198.51.100.1 = 0 va",
-                           "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0",
-                           "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR", "hwaddr va = 0 02:00:00:00:0a:01",
-                           "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
-                           "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255"});
-}
-
-// The address moves from host to host. After each line: what vtnet said, what A's va and lo and B's
-// vb hold with A's host routes, and (where counted) the announcements of the address on the wire.
+// After each line: what vtnet said, what A's va and lo and B's vb hold, A's host routes, and the announcements seen.
 TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
 {
     const std::string &a = net->a(), &b = net->b(), &o = net->observer();
@@ -440,16 +417,15 @@ TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
     for (const auto& s : steps) {
         EXPECT_EQ(vtnet(s.ns, s.args), s.said) << s.args;
         EXPECT_EQ(held(), s.held) << s.args;
-        EXPECT_EQ(s.wire == "-" ? "-" : announced(moved), s.wire) << s.args;
+        EXPECT_EQ(s.wire == "-" ? "-" : vttest::announcements(wire.get(), moved), s.wire) << s.args;
     }
 }
 
-// A line vtnet refuses, or an interface it does not find, is one line on standard error and
-// leaves the namespace as it was.
-TEST_F(Vtnet, RefusedLinesSayWhyInOneLineAndChangeNothing)
+// A refused line is one line on standard error and changes nothing; the queries answer what the kernel holds.
+TEST_F(Vtnet, RefusedLinesChangeNothingAndQueriesAnswerWhatTheKernelHolds)
 {
     const std::string& a = net->a();
-    ASSERT_TRUE(net->ip(a, "route add 192.0.2.100/32 via 127.0.0.1 dev lo"));
+    ASSERT_TRUE(configure(a, {"route add 192.0.2.100/32 via 127.0.0.1 dev lo", "addr add 198.51.100.1/24 brd + dev va"}));
     auto kernel = [&] { return net->ip_out(a, "-4 addr show") + net->ip_out(a, "-4 route show table all") + net->ip_out(a, "-4 neigh show"); };
     const std::string before = kernel(), no_if = "= 1 [vtnet: no interface nosuch0]";
     expect_said(a, {" = 2 [vtnet: no subcommand given (vtnet --help lists them)]",
@@ -459,6 +435,12 @@ TEST_F(Vtnet, RefusedLinesSayWhyInOneLineAndChangeNothing)
                     "take nosuch0 192.0.2.100 " + no_if, "release nosuch0 192.0.2.100 " + no_if, "check nosuch0 " + no_if,
                     "cleanup nosuch0 = 1 FAIL"});
     EXPECT_EQ(kernel(), before);
+    expect_said(a, {"ping 192.0.2.2 = 0 yes", "ping 192.0.2.9 = 1 no", "arp 192.0.2.2 = 0 02:00:00:00:0a:02",
+                    "arp 192.0.2.9 = 1 ERROR" /* asked for, never answered */, "iface 198.51.100.1 = 0 va",
+                    "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0",
+                    "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR", "hwaddr va = 0 02:00:00:00:0a:01",
+                    "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
+                    "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255"});
 }
 
 TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)

@@ -300,26 +300,24 @@ TEST_F(NetQueries, EveryReadAnswersWhileAddressesChange)
     }), "failed 0, churn seen 1");
 }
 
-TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
+TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
 {
     // What unix_ifconfig answered and printed; then in ip's lines for `dev`, " inet ..." or, after a '-', what must be absent.
+    const std::string set = "1 ERR (T):: SIOCSIFADDR on ", bad = "ERR (T):: unix_ifconfig was called with bad ";
     const struct { const char *ifname, *addr, *mask, *brd; int remove; std::string answer; const char* dev; std::string shown; } rows[] = {
         {"va", "203.0.113.9", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.9/32 "},
         {"va", "203.0.113.9", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.9/32 "}, // already there: done
         {"va", "203.0.113.9", nullptr, nullptr, 1, "0", "va", "- 203.0.113.9/"},
-        {"va", "203.0.113.9", nullptr, nullptr, 1, "1 ERR (T):: SIOCSIFADDR on va (203.0.113.9): Cannot assign requested address\n",
-         "va", "- 203.0.113.9/"},
-        {"va", "203.0.113.9", "255.255.255.x", "203.0.113.x", 0,
-         "1 ERR (T):: unix_ifconfig was called with bad netmask: Numerical argument out of domain\n"
-         "ERR (T):: unix_ifconfig was called with bad broadcast address: Numerical argument out of domain\n", "va", "- 203.0.113.9/"},
+        {"va", "203.0.113.9", nullptr, nullptr, 1, set + "va (203.0.113.9): Cannot assign requested address\n", "va", "- 203.0.113.9/"},
+        {"va", "203.0.113.9", "255.255.255.x", "203.0.113.x", 0, "1 " + bad + "netmask: Numerical argument out of domain\n" +
+         bad + "broadcast address: Numerical argument out of domain\n", "va", "- 203.0.113.9/"},
         {"va", "198.51.100.1", "255.255.255.0", "198.51.100.255", 0, "0", "va", " inet 198.51.100.1/24 brd 198.51.100.255 "},
         {"va", "203.0.113.20", nullptr, nullptr, 0, "0", "va", " inet 203.0.113.20/24 "}, // the class's netmask
-        {"va", "203.0.113.21", "255.0.255.0", nullptr, 0, "1 ERR (T):: SIOCSIFADDR on va (203.0.113.21) : Invalid argument\n",
-         "va", "- 203.0.113.21/"},
+        {"va", "203.0.113.21", "255.0.255.0", nullptr, 0, set + "va (203.0.113.21) : Invalid argument\n", "va", "- 203.0.113.21/"},
         {"lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, "0", "lo", " inet 203.0.113.10/32 "},
         {"va:1", "203.0.113.12", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.12/32 "}, // an alias name: its interface
-        {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0,
-         "1 ERR (T):: SIOCSIFADDR on nosuch0 (203.0.113.11) : No such device or address\n", "va", "- 203.0.113.11/"},
+        {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0, set + "nosuch0 (203.0.113.11) : No such device or address\n", "va",
+         "- 203.0.113.11/"},
     };
     for (const auto& r : rows) {
         const std::string label = std::string(r.ifname) + " " + r.addr + (r.remove ? " remove" : " add");
@@ -330,6 +328,14 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
         const std::string shown = net->ip_out(net->a(), std::string("-4 -o addr show dev ") + r.dev);
         EXPECT_EQ(shown.find(r.shown.substr(r.shown[0] == '-')) == std::string::npos, r.shown[0] == '-') << label << "\n" << shown;
     }
+    // A change after a move to another namespace lands there, not through a netlink socket left in the first.
+    EXPECT_EQ(said_in(net->a(), [&] {
+        int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0), second = -1;
+        vttest::on_netns_thread(net->b(), [&] { second = unix_ifconfig("vb", "203.0.113.31", "255.255.255.255", nullptr, 0, 0); });
+        return first * 10 + second;
+    }), "0");
+    EXPECT_NE(net->ip_out(net->b(), "-4 -o addr show dev vb").find(" inet 203.0.113.31/32 "), std::string::npos);
+    EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
 }
 
 // The peer reaches an address parked on lo0 through va exactly while parked addresses are said to be answered.
@@ -344,19 +350,6 @@ TEST_F(NetWrite, ParkedAddressAnsweredOnTheLinkUntilArpIgnoreSaysNot)
         EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }),
                   arp_ignore == 0 ? "10" : "0") << arp_ignore;
     }
-}
-
-// A change after a move to another namespace lands there, not through a netlink socket left in the first.
-TEST_F(NetWrite, ChangesFollowTheProcessIntoAnotherNamespace)
-{
-    const std::string b = net->b();
-    EXPECT_EQ(said_in(net->a(), [&] {
-        int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0), second = -1;
-        vttest::on_netns_thread(b, [&] { second = unix_ifconfig("vb", "203.0.113.31", "255.255.255.255", nullptr, 0, 0); });
-        return first * 10 + second;
-    }), "0");
-    EXPECT_NE(net->ip_out(b, "-4 -o addr show dev vb").find(" inet 203.0.113.31/32 "), std::string::npos);
-    EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
 }
 
 TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
@@ -408,8 +401,7 @@ TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
         {a, "release ERROR 192.0.2.100", released + "ERROR IP 192.0.2.100 forget 0" + queued, va + m + lo + m + vb + "| routes"}, // lo only
         {b, "take vb 192.0.2.100", took + "2 ] | SUCCESS", va + m + lo + m + vb + m + "| routes", by_b},
         {o, "arp 192.0.2.100", "0 02:00:00:00:0a:02", va + m + lo + m + vb + m + "| routes"}, // followed without asking
-        {a, "release ERROR 192.0.2.100 --forget", released + "ERROR IP 192.0.2.100 forget 1" + queued,
-         va + m + lo + vb + m + "| routes"},
+        {a, "release ERROR 192.0.2.100 --forget", released + "ERROR IP 192.0.2.100 forget 1" + queued, va + m + lo + vb + m + "| routes"},
         {a, "garp va:1 192.0.2.100 5", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", announcements_by("020000000a01", 5)},
         {a, "garp va 192.0.2.100 0", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", ""},
         {a, "cleanup va", "0 SUCCESS", "192.0.2.1/24 " + lo + vb + m + "| routes"},

@@ -207,8 +207,7 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
          "ERR (T):: hexcode was called with bad char z\nERR (T):: hexcode was called with bad char g\n" + bad_old("old", "u"), "backup u; users u"},
         {"short last line", ab + filler("bob").substr(0, 156), {"bob new\n"}, "1", bad_old("", "bob") + unreadable,
          "backup alice bob ~156; users alice bob ~156"},
-        {"count with letters", filler("a") + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened,
-         "backup a x; users a x"},
+        {"count with letters", filler("a") + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "backup a x; users a x"},
         // "-05" would be written back as the four characters "00-5" and shift every later record.
         {"negative count", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
         {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
@@ -223,8 +222,7 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         // A FIFO nobody writes would hold the run, and the directory lock with it, for ever.
         {"FIFO", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
         {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
-        {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link",
-         "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
+        {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
     };
     for (const run_case& c : cases)
         check(c);
@@ -244,8 +242,7 @@ TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
     const std::string permissions = "ERR (T):: set_permissions called in Unix!ERR (T):: set_permissions called in Unix!";
     const auto os_type = [](const char* os) { return environment{{"OS_TYPE", os}}; };
     const run_case cases[] = {
-        {"too few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc",
-         no_etc},
+        {"few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc", no_etc},
         // Empty fields: password, password with old "x", user; a carriage return stays in the last field.
         {"fields split at every single space", {},
          {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n", "carol q \n"}, "0 0 0 0 1 0 0 0",

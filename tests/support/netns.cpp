@@ -93,22 +93,15 @@ netns_set::~netns_set()
 
 bool netns_set::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
 
-std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
-{
-    return output_of("ip -n " + ns + " " + args + " 2>/dev/null");
-}
+std::string netns_set::ip_out(const std::string& ns, const std::string& args) const { return output_of("ip -n " + ns + " " + args + " 2>/dev/null"); }
 
-bool netns_set::batch(const std::string& ns, const std::string& commands) const
-{
-    return std::system(batch_line(ns, commands).c_str()) == 0;
-}
+bool netns_set::batch(const std::string& ns, const std::string& commands) const { return std::system(batch_line(ns, commands).c_str()) == 0; }
 
 netns_pair::netns_pair()
     : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth peer name vb address 02:00:00:00:0a:02 netns @1"},
                     {0, "link set lo up"}, {1, "link set lo up"}, {0, "addr add 192.0.2.1/24 dev va"},
                     {1, "addr add 192.0.2.2/24 dev vb"}, {0, "link set va up"}, {1, "link set vb up"}})
-{
-}
+{}
 
 netns_segment::netns_segment(bool with_forger) : netns_set(with_forger ? 4 : 3, segment_steps(with_forger)) {}
 

@@ -59,14 +59,6 @@ protected:
             return std::to_string(answer) + (c.out + c.err == "" ? "" : " " + vttest::timeless(c.out + c.err));
         });
     }
-    // The IPv4 addresses ip shows on `dev` of `ns`, each followed by a blank.
-    std::string addrs(const std::string& ns, const char* dev) const
-    {
-        std::string out = net->ip_out(ns, std::string("-4 -o addr show dev ") + dev), got;
-        for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
-            got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
-        return got;
-    }
     std::unique_ptr<Net> net;
     unique_fd wire;
 };
@@ -377,20 +369,24 @@ TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
     // A host route to the address, as a former owner may have left it: the take removes it.
     ASSERT_TRUE(configure(a, {"addr add 198.51.100.1/24 dev va", "addr add 203.0.113.1/24 dev va", "route add 192.0.2.100/32 via 127.0.0.1 dev lo"}));
     auto held = [&] {
-        std::string routes;
+        std::string out;
+        for (auto [ns, dev] : {std::pair{a, "va"}, {a, "lo"}, {b, "vb"}}) {
+            const std::string shown = net->ip_out(ns, std::string("-4 -o addr show dev ") + dev);
+            for (std::size_t at = shown.find("inet "); at != std::string::npos; at = shown.find("inet ", at + 1))
+                out += shown.substr(at + 5, shown.find(' ', at + 5) - at - 5) + " ";
+            out += "| ";
+        }
+        out += "routes";
         for (const char* to : {"192.0.2.50", moved})
-            routes += net->ip_out(a, std::string("route show ") + to).empty() ? "" : std::string(" ") + to;
-        return addrs(a, "va") + "| " + addrs(a, "lo") + "| " + addrs(b, "vb") + "| routes" + routes;
+            out += net->ip_out(a, std::string("route show ") + to).empty() ? "" : std::string(" ") + to;
+        return out;
     };
     const std::string va = "192.0.2.1/24 198.51.100.1/24 203.0.113.1/24 ", lo = "| 127.0.0.1/8 ", vb = "| 192.0.2.2/24 ", m = "192.0.2.100/32 ";
     const std::string by_a = announcements_by("020000000a01", 3), by_b = announcements_by("020000000a02", 3);
     const std::string released = "0 do_release_ip device ", queued = " | queued 192.0.2.100 | SUCCESS";
     const std::string warned = " | WARNING (T):: addresses parked on lo0 are still claimed by ARP on va: "
                                "set net.ipv4.conf.va.arp_ignore=1 and arp_announce=2";
-    const struct {
-        const std::string& ns;
-        std::string args, said, held, wire = "-"; // the announcements, where counted
-    } steps[] = {
+    const struct { const std::string& ns; std::string args, said, held, wire = "-"; /* announcements, where counted */ } steps[] = {
         {a, "route add 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.50 192.0.2.100"},
         {a, "route del 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.100"},
         {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", by_a},

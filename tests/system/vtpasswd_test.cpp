@@ -192,13 +192,11 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
     const run_case cases[] = {
         {"right old password", filler("first") + bob + filler("last"), {"bob new old\n", "bob other old\n", "bob other new\n"},
          "0 1 0", changed("bob") + bad_old("old", "bob") + changed("bob"), "backup first bob* last; users first bob* last"},
-        // Names are compared whole and case-sensitively; any old password does for a new user.
-        {"unknown users", ab, {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0", changed("Bob") + changed("bo") + changed("bobby"),
-         "backup alice bob Bob* bo*; users alice bob Bob* bo* bobby*"},
+        {"names whole and case-sensitive, any old password for a new user", ab, {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0",
+         changed("Bob") + changed("bo") + changed("bobby"), "backup alice bob Bob* bo*; users alice bob Bob* bo* bobby*"},
         {"last duplicate wrong", right + other, {"dup new pw\n"}, "1", changed("dup") + bad_old("pw", "dup"), "backup dup dup; users dup* dup"},
         {"last duplicate right", other + right, {"dup new pw\n"}, "0", bad_old("pw", "dup") + changed("dup"), "backup dup dup; users dup dup*"},
-        // A name beyond its field is stored cut and finds its record again, old password checked.
-        {"names beyond twenty", {}, {twenty + " p1\n", twenty + " p2 p1\n", twenty + " p3 p1\n"}, "0 0 1",
+        {"a name beyond twenty is cut and found again", {}, {twenty + " p1\n", twenty + " p2 p1\n", twenty + " p3 p1\n"}, "0 0 1",
          changed(twenty) + changed(twenty) + bad_old("p1", twenty), "backup abcdefghijklmnopqrst*; users abcdefghijklmnopqrst*"},
         // An upper-case salt decodes to the same bytes; an upper-case digest never matches.
         {"digit case", record("up", 3, upper(salt), md5, salt, salt) + record("down", 3, salt, upper(md5), salt, salt),
@@ -208,19 +206,15 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         {"short last line", ab + filler("bob").substr(0, 156), {"bob new\n"}, "1", bad_old("", "bob") + unreadable,
          "backup alice bob ~156; users alice bob ~156"},
         {"count with letters", filler("a") + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "backup a x; users a x"},
-        // "-05" would be written back as the four characters "00-5" and shift every later record.
-        {"negative count", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
+        {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
         {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
         {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
-        // The backup is the only copy of every user then: kept aside under the first free number.
-        {"backup without a user file", ab, {"c pw\n"}, "0", changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
+        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
         {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", changed("d"), "backup; backup.1 ~5; backup.2 c; users d*",
          "mv $U $B && echo kept > $B.1"},
         {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
-        // A sync the disk refuses is a failure: the new record was composed, but nothing changed.
         {"sync refused", ab, {"c pw\n"}, "1", changed("c") + unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
-        // A FIFO nobody writes would hold the run, and the directory lock with it, for ever.
-        {"FIFO", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
+        {"FIFO would hold run and lock", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
         {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
         {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
     };
@@ -243,8 +237,7 @@ TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
     const auto os_type = [](const char* os) { return environment{{"OS_TYPE", os}}; };
     const run_case cases[] = {
         {"few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc", no_etc},
-        // Empty fields: password, password with old "x", user; a carriage return stays in the last field.
-        {"fields split at every single space", {},
+        {"single spaces split fields, empty ones too; a carriage return stays in the last", {},
          {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n", "carol q \n"}, "0 0 0 0 1 0 0 0",
          changed("bob") + changed("carol") + changed("") + changed("dave") + bad_old("pw", "dave") + changed("dave") + changed("bob") +
              changed("carol"), "backup bob* carol* * dave*; users bob* carol* * dave*"},
@@ -255,15 +248,13 @@ TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
         {"no identity", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
         {"OS when OS_TYPE is unset", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
         {"Linux, existing directory keeps its mode", {}, {"u p\n"}, "0", changed("u"), "700 755: " + made, "chmod 755 $E", os_type("Linux")},
-        // OS_TYPE set, even empty, wins over OS; other names behave as Unix without creation.
-        {"other identities", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, os_type("Plan9")},
-        {"empty OS_TYPE", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
+        {"other identities behave as Unix, creating nothing", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, os_type("Plan9")},
+        {"OS_TYPE set, even empty, wins over OS", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
         {"other identity, directory there", {}, {"u p\n"}, "0", changed("u"), made, "", os_type("linux")},
         {"uncreatable directory", {}, {"u p\n"}, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n", "no etc",
          no_etc + " && echo x > $P", os_type("FreeBSD")},
-        // Windows reports both opens and deletes with a "del" this host lacks: the backup is still replaced.
-        {"Windows", {}, {"u p\n", "v p\n"}, "0 0", permissions + changed("u") + permissions + changed("v"), "backup u*; users u* v*", "",
-         {{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}}},
+        {"Windows: a \"del\" this host lacks, yet the backup is replaced", {}, {"u p\n", "v p\n"}, "0 0",
+         permissions + changed("u") + permissions + changed("v"), "backup u*; users u* v*", "", {{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}}},
     };
     for (const run_case& c : cases)
         check(c);

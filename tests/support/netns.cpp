@@ -92,9 +92,7 @@ netns_set::~netns_set()
 }
 
 bool netns_set::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
-
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const { return output_of("ip -n " + ns + " " + args + " 2>/dev/null"); }
-
 bool netns_set::batch(const std::string& ns, const std::string& commands) const { return std::system(batch_line(ns, commands).c_str()) == 0; }
 
 netns_pair::netns_pair()
@@ -105,8 +103,7 @@ netns_pair::netns_pair()
 
 netns_segment::netns_segment(bool with_forger) : netns_set(with_forger ? 4 : 3, segment_steps(with_forger)) {}
 
-churning_interface::churning_interface(const netns_set& net, const std::string& ns, const std::string& dev,
-                                       const std::string& hw)
+churning_interface::churning_interface(const netns_set& net, const std::string& ns, const std::string& dev, const std::string& hw)
 {
     std::ostringstream setup, round;
     setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\nlink set " << dev << " up\n";

@@ -137,9 +137,7 @@ void expect_said(const std::string& ns, const std::vector<std::string>& lines, b
 
 using frame = std::vector<std::uint8_t>;
 
-constexpr const char* live = "192.0.2.2";
-constexpr const char* absent = "192.0.2.99";
-const std::uint8_t mac_forger[6]{0x02, 0, 0, 0, 0x0a, 0x04};
+constexpr const char *live = "192.0.2.2", *absent = "192.0.2.99"; // the probe's two targets
 
 // An echo message of `type` as the probe writes one, `payload` bytes after its header, cut to `keep`.
 frame icmp(std::uint8_t type, std::uint16_t ident, std::uint16_t seq, std::size_t payload, std::size_t keep = SIZE_MAX)
@@ -188,7 +186,7 @@ std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
         to_a(out, elsewhere, icmp(icmp_echo_reply, ident, seq, 3000)); // the same, oversized
     }
     auto arp = [&](const char* addr, std::size_t length) -> frame& {
-        const arp_frame f = build_arp_announcement(mac_forger, ::inet_addr(addr));
+        const arp_frame f = build_arp_announcement({0x02, 0, 0, 0, 0x0a, 0x04}, ::inet_addr(addr));
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(f.data());
         return out.emplace_back(bytes, bytes + length);
     };
@@ -330,20 +328,6 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
     EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
 }
 
-// The peer reaches an address parked on lo0 through va exactly while parked addresses are said to be answered.
-TEST_F(NetWrite, ParkedAddressAnsweredOnTheLinkUntilArpIgnoreSaysNot)
-{
-    ASSERT_EQ(said_in(net->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
-    ASSERT_TRUE(net->ip(net->b(), "route add 203.0.113.10/32 dev vb"));
-    for (int arp_ignore : {0, 1}) {
-        ASSERT_TRUE(set_conf(net->a(), "va/arp_ignore", arp_ignore));
-        ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
-        EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), arp_ignore == 0 ? "0" : "1") << arp_ignore;
-        EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }),
-                  arp_ignore == 0 ? "10" : "0") << arp_ignore;
-    }
-}
-
 TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
 {
     // A route already there, or already gone, is what was wanted.
@@ -431,14 +415,20 @@ TEST_F(Vtnet, RefusedLinesChangeNothingAndQueriesAnswerWhatTheKernelHolds)
                     "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255"});
 }
 
+// The peer reaches an address parked on lo0 through va exactly while check and the detection say it is answered there.
 TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)
 {
+    ASSERT_EQ(said_in(net->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
+    ASSERT_TRUE(net->ip(net->b(), "route add 203.0.113.10/32 dev vb"));
     const std::string answered = "va answers ARP for addresses parked on lo0: set net.ipv4.conf.va.arp_ignore=1 | ";
     const std::string asks = "va may ask ARP from addresses parked on lo0: set net.ipv4.conf.va.arp_announce=2 | ";
     for (auto [ignore, announce, line] : {std::tuple{0, 0, "check = 1 " + answered + asks + "FAIL"}, {1, 1, "check va = 1 " + asks + "FAIL"},
                                           {2, 2, std::string("check = 0 SUCCESS")}}) {
         ASSERT_TRUE(set_conf(net->a(), "va/arp_ignore", ignore) && set_conf(net->a(), "va/arp_announce", announce));
         expect_said(net->a(), {line});
+        ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
+        EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), ignore == 0 ? "0" : "1") << ignore;
+        EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }), ignore == 0 ? "10" : "0");
     }
     // Without privileges: the probe's socket and every packet device are refused.
     std::string refused = "check = 1 [";

@@ -18,7 +18,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -34,10 +33,15 @@ bool enter(const std::string& ns)
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
+// Commands read from a here-document: its status is ip's.
+std::string batch_line(const std::string& ns, const std::string& commands)
+{
+    return "ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n" + commands + "END\n";
+}
+
 using step_list = std::vector<std::pair<int, std::string>>;
 
-// The observer's bridge, and hosts 0 (a), 1 (b) and 3 (the forger) on it as "v" and their letter,
-// each with its own hardware address and 192.0.2.N/24, N its number plus one.
+// The observer's bridge, and hosts 0 (a), 1 (b) and 3 (the forger) on it as "v" and their letter.
 step_list segment_steps(bool with_forger)
 {
     step_list s{{2, "link add br0 address 02:00:00:00:0a:03 type bridge"}, {2, "addr add 192.0.2.3/24 dev br0"},
@@ -88,32 +92,18 @@ netns_set::~netns_set()
 }
 
 bool netns_set::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
-
-std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
-{
-    return output_of("ip -n " + ns + " " + args + " 2>/dev/null");
-}
-
-bool netns_set::batch(const std::string& ns, const std::string& commands) const
-{
-    std::string path = "/tmp/vt4t-batch-" + std::to_string(::getpid()) + "-" + ns;
-    bool ok = (std::ofstream(path) << commands << std::flush) && ip(ns, "-batch " + path);
-    ::unlink(path.c_str());
-    return ok;
-}
+std::string netns_set::ip_out(const std::string& ns, const std::string& args) const { return output_of("ip -n " + ns + " " + args + " 2>/dev/null"); }
+bool netns_set::batch(const std::string& ns, const std::string& commands) const { return std::system(batch_line(ns, commands).c_str()) == 0; }
 
 netns_pair::netns_pair()
     : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth peer name vb address 02:00:00:00:0a:02 netns @1"},
                     {0, "link set lo up"}, {1, "link set lo up"}, {0, "addr add 192.0.2.1/24 dev va"},
                     {1, "addr add 192.0.2.2/24 dev vb"}, {0, "link set va up"}, {1, "link set vb up"}})
-{
-}
+{}
 
 netns_segment::netns_segment(bool with_forger) : netns_set(with_forger ? 4 : 3, segment_steps(with_forger)) {}
 
-churning_interface::churning_interface(const netns_set& net, const std::string& ns, const std::string& dev,
-                                       const std::string& hw)
-    : rounds_("/tmp/vt4t-churn-" + std::to_string(::getpid()) + "-" + dev)
+churning_interface::churning_interface(const netns_set& net, const std::string& ns, const std::string& dev, const std::string& hw)
 {
     std::ostringstream setup, round;
     setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\nlink set " << dev << " up\n";
@@ -123,11 +113,11 @@ churning_interface::churning_interface(const netns_set& net, const std::string& 
     for (const char* verb : {"del", "add"})
         for (int h = 1; h <= 20; ++h)
             round << "addr " << verb << " 198.51.100." << h << "/32 dev " << dev << "\n";
-    if (!net.batch(ns, setup.str()) || !(std::ofstream(rounds_) << round.str())) {
+    if (!net.batch(ns, setup.str())) {
         failure_ = "cannot set up " + dev;
         return;
     }
-    std::string loop = "while ip -n " + ns + " -batch " + rounds_ + " >/dev/null 2>&1; do :; done";
+    const std::string loop = "while " + batch_line(ns, round.str()) + "do :; done";
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setpgid(0, 0);
@@ -146,7 +136,6 @@ churning_interface::~churning_interface()
         ::kill(-pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    ::unlink(rounds_.c_str());
 }
 
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)
@@ -162,7 +151,11 @@ bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)
 
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn)
 {
-    child_run r = run_in_child([&] { return enter(ns) ? fn() : (std::_Exit(3), std::string()); });
+    child_run r = run_in_child([&] {
+        if (!enter(ns))
+            std::_Exit(3);
+        return fn();
+    });
     return r.status == 0 ? r.answer : "CHILD FAILED";
 }
 
@@ -188,7 +181,7 @@ std::string announcements(int listener, const char* addr)
         if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0 || std::memcmp(frame + 38, &a, 4) != 0)
             continue;
         for (ssize_t i = 0; i < n; ++i)
-            out += "0123456789abcdef"[frame[i] >> 4], out += "0123456789abcdef"[frame[i] & 15];
+            out += {"0123456789abcdef"[frame[i] >> 4], "0123456789abcdef"[frame[i] & 15]};
         out += "\n";
     }
     return out;

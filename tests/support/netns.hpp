@@ -1,5 +1,5 @@
-// Network namespaces a test makes for itself, joined by veth pairs with documentation addresses
-// and removed again on every path; library calls run inside them in forked children.
+// Network namespaces a test makes for itself, on veth pairs with documentation addresses, removed
+// on every path; library calls run inside them in forked children or on threads.
 #pragma once
 
 #include "platform/unique_fd.hpp"
@@ -27,8 +27,7 @@ public:
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
 
 protected:
-    // Makes `roles` namespaces, then runs each step ({role, "ip -n" arguments}, "@N" in them
-    // naming namespace N) until one fails.
+    // Makes `roles` namespaces, then runs each {role, "ip -n" arguments} step ("@N" names namespace N).
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
 
@@ -41,16 +40,14 @@ struct netns_pair : netns_set {
     netns_pair();
 };
 
-// a and b as in the pair, joined by the observer's bridge "br0" (...:0a:03, 192.0.2.3/24), which
-// sees every broadcast frame; with a forger, "vz" (...:0a:04, 192.0.2.4/24) joins it too.
+// a and b on the observer's bridge "br0" (...:0a:03, 192.0.2.3/24); the forger's "vz" is ...:0a:04, .4/24.
 struct netns_segment : netns_set {
     explicit netns_segment(bool with_forger = false);
     const std::string& observer() const { return names_[2]; }
     const std::string& forger() const { return names_.at(3); }
 };
 
-// An interface of `ns` with 236 IPv4 addresses of which 40 change per round, round after round
-// until destruction, in a shell of its own process group that the destructor ends by its id.
+// An interface of `ns` with 236 IPv4 addresses, 40 of them changing round after round until destruction.
 class churning_interface {
 public:
     churning_interface(const netns_set& net, const std::string& ns, const std::string& dev, const std::string& hw);
@@ -60,7 +57,7 @@ public:
     const std::string& failure() const { return failure_; } // empty when it churns
 
 private:
-    std::string rounds_, failure_;
+    std::string failure_;
     int pid_ = -1;
 };
 
@@ -71,8 +68,7 @@ std::string run_in_netns(const std::string& ns, const std::function<std::string(
 
 // A socket in `ns` that receives every ARP frame `ifname` sees from now on.
 cutil::unique_fd arp_listener(const std::string& ns, const char* ifname);
-// In hex, one a line, the frames received that announce `addr` (as sender and target protocol
-// address), read until the segment has been quiet for half a second.
+// In hex, one a line, the frames that announce `addr`, read until the segment is quiet for half a second.
 std::string announcements(int listener, const char* addr);
 
 } // namespace vttest

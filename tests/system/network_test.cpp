@@ -1,8 +1,5 @@
-// The network primitives on the real kernel, in network namespaces each test makes, on veth pairs
-// with documentation addresses: interface discovery, ARP lookup, the probe and the address, route
-// and flag changes on a pair of hosts; the takeover through the vtnet command on a segment where
-// hosts A and B meet an observer's bridge, also while a forger floods it with forged echo replies
-// and ARP frames. What the kernel holds is read back with ip; what the segment saw, on the bridge.
+// The network primitives and the vtnet command on the real kernel, in namespaces each test makes;
+// what the kernel holds is read back with ip, what the segment saw on the observer's bridge.
 #include "cping/cping.hpp"
 #include "cutil/arpframe.hpp"
 #include "cutil/hwaddr.hpp"
@@ -15,12 +12,10 @@
 #include "support/queries.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/ip.h>
-#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -33,8 +28,7 @@ using namespace cutil;
 
 namespace {
 
-// Namespaces of the test's own (`Net` made with `args`), skipping where they cannot be made; on
-// a segment, the observer's bridge listens for ARP from the start.
+// Namespaces of the test's own (`Net` made with `args`); on a segment, the bridge listens for ARP.
 template <class Net, auto... args> class netns_test : public testing::Test {
 protected:
     void SetUp() override
@@ -65,16 +59,6 @@ protected:
             return std::to_string(answer) + (c.out + c.err == "" ? "" : " " + vttest::timeless(c.out + c.err));
         });
     }
-    // The IPv4 addresses ip shows on `dev` of `ns`, each followed by a blank.
-    std::string addrs(const std::string& ns, const char* dev) const
-    {
-        std::string out = net->ip_out(ns, std::string("-4 -o addr show dev ") + dev), got;
-        for (std::size_t at = out.find("inet "); at != std::string::npos; at = out.find("inet ", at + 1))
-            got += out.substr(at + 5, out.find(' ', at + 5) - at - 5) + " ";
-        return got;
-    }
-    // In hex, the frames the observer's bridge saw announce `addr` since it last looked.
-    std::string announced(const char* addr) const { return vttest::announcements(wire.get(), addr); }
     std::unique_ptr<Net> net;
     unique_fd wire;
 };
@@ -84,18 +68,19 @@ using NetWrite = netns_test<vttest::netns_pair>;
 using Vtnet = netns_test<vttest::netns_segment>;
 using Hostile = netns_test<vttest::netns_segment, true>;
 
-// The ARP table's size (whole, or of `grown` only), an entry for `grown` added, then a fill into a
-// buffer of that size: at once ("next"), after another query ("between") or on another thread
-// ("thread"). Answers "filled" or the error.
+// The ARP table's size (whole, or of `grown` only), an entry for `grown` added, then a fill into a buffer
+// of that size: at once ("next"), after another query ("between") or on another thread ("thread").
 std::string size_grow_fill(bool whole, const std::string& between, const std::string& grown)
 {
     const int arp_table[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_flags, bsd::rtf_llinfo};
     const int iflist[6]{bsd::ctl_net, bsd::pf_route, 0, bsd::af_inet, bsd::net_rt_iflist, 0};
     auto query = [&](void* buffer, std::size_t* size) {
-        return whole ? platform::active().route_sysctl(arp_table, buffer, size) : platform::active().arp_sysctl(inet_addr(grown.c_str()), buffer, size);
+        platform::backend& kernel = platform::active();
+        return whole ? kernel.route_sysctl(arp_table, buffer, size) : kernel.arp_sysctl(inet_addr(grown.c_str()), buffer, size);
     };
     std::size_t size = 0, other = 0;
-    if (query(nullptr, &size) != 0 || std::system(("ip neigh add " + grown + " lladdr 02:00:00:00:0e:01 dev vc nud permanent").c_str()) != 0)
+    const std::string grow = "ip neigh add " + grown + " lladdr 02:00:00:00:0e:01 dev vc nud permanent";
+    if (query(nullptr, &size) != 0 || std::system(grow.c_str()) != 0)
         return "cannot grow";
     if (between == "between")
         platform::active().route_sysctl(iflist, nullptr, &other);
@@ -124,12 +109,11 @@ std::string announcements_by(const std::string& hw, int n)
     return out;
 }
 
-// "STATUS [standard error] standard output" of "vtnet ARGS" in `ns` (as nobody when asked), lines
-// parted by " | ", timed lines made constant.
+// "STATUS [standard error] standard output" of "vtnet ARGS" in `ns`, lines parted by " | ", times made constant.
 std::string vtnet(const std::string& ns, const std::string& args, bool as_nobody = false)
 {
-    const std::string line = "exec ip netns exec " + ns + (as_nobody ? " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all" : "")
-                             + " '" VTNET_BINARY "' " + args;
+    const char* nobody = " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
+    const std::string line = "exec ip netns exec " + ns + (as_nobody ? nobody : "") + " '" VTNET_BINARY "' " + args;
     vttest::child_run c = vttest::run_in_child([&]() -> std::string {
         ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
         std::_Exit(127);
@@ -153,9 +137,7 @@ void expect_said(const std::string& ns, const std::vector<std::string>& lines, b
 
 using frame = std::vector<std::uint8_t>;
 
-constexpr const char* live = "192.0.2.2";
-constexpr const char* absent = "192.0.2.99";
-const std::uint8_t mac_forger[6]{0x02, 0, 0, 0, 0x0a, 0x04};
+constexpr const char *live = "192.0.2.2", *absent = "192.0.2.99"; // the probe's two targets
 
 // An echo message of `type` as the probe writes one, `payload` bytes after its header, cut to `keep`.
 frame icmp(std::uint8_t type, std::uint16_t ident, std::uint16_t seq, std::size_t payload, std::size_t keep = SIZE_MAX)
@@ -170,18 +152,16 @@ frame icmp(std::uint8_t type, std::uint16_t ident, std::uint16_t seq, std::size_
     return m;
 }
 
-// The frames that carry `message` from `src` to host A: one IPv4 datagram, in fragments of 1480
-// bytes when it does not fit the segment's MTU.
+// The frames that carry `message` from `src` to host A: one IPv4 datagram, in fragments beyond the MTU.
 void to_a(std::vector<frame>& out, const char* src, const frame& message)
 {
     const auto id = static_cast<std::uint16_t>(out.size());
     for (std::size_t at = 0; at < message.size(); at += 1480) {
         const std::size_t n = std::min<std::size_t>(1480, message.size() - at);
         const auto more = static_cast<std::uint16_t>(at + n < message.size() ? IP_MF : 0);
-        iphdr ip{.tot_len = htons(static_cast<std::uint16_t>(20 + n)), .id = htons(id), .frag_off = htons(static_cast<std::uint16_t>(more | at / 8)),
-                 .ttl = 64, .protocol = IPPROTO_ICMP, .saddr = ::inet_addr(src), .daddr = ::inet_addr("192.0.2.1")};
-        ip.ihl = 5;
-        ip.version = 4;
+        iphdr ip{.ihl = 5, .version = 4, .tot_len = htons(static_cast<std::uint16_t>(20 + n)), .id = htons(id),
+                 .frag_off = htons(static_cast<std::uint16_t>(more | at / 8)), .ttl = 64, .protocol = IPPROTO_ICMP,
+                 .saddr = ::inet_addr(src), .daddr = ::inet_addr("192.0.2.1")};
         ip.check = in_cksum(&ip, sizeof ip);
         frame& f = out.emplace_back(frame{0x02, 0, 0, 0, 0x0a, 0x01, 0x02, 0, 0, 0, 0x0a, 0x04, 0x08, 0x00}); // forger to A, IPv4
         f.insert(f.end(), reinterpret_cast<std::uint8_t*>(&ip), reinterpret_cast<std::uint8_t*>(&ip + 1));
@@ -189,9 +169,8 @@ void to_a(std::vector<frame>& out, const char* src, const frame& message)
     }
 }
 
-// Every forgery of an answer to the probe `ident`/`seq` for both addresses it probes (only the
-// target itself sends the true answer), and ARP frames the segment's hosts must not take for an
-// owner's word: about other addresses, and malformed ones about the moved address.
+// Every forged answer to the probe `ident`/`seq` (only the target sends the true one), and ARP frames
+// no host may take for an owner's word: about other addresses, or malformed about the moved one.
 std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
 {
     std::vector<frame> out;
@@ -207,7 +186,7 @@ std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
         to_a(out, elsewhere, icmp(icmp_echo_reply, ident, seq, 3000)); // the same, oversized
     }
     auto arp = [&](const char* addr, std::size_t length) -> frame& {
-        const arp_frame f = build_arp_announcement(mac_forger, ::inet_addr(addr));
+        const arp_frame f = build_arp_announcement({0x02, 0, 0, 0, 0x0a, 0x04}, ::inet_addr(addr));
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(f.data());
         return out.emplace_back(bytes, bytes + length);
     };
@@ -221,8 +200,7 @@ std::vector<frame> forgeries(std::uint16_t ident, std::uint16_t seq)
     return out;
 }
 
-// Floods the segment from `ns` on a thread of this process until stopped (a minute at most): every
-// millisecond, the forgeries for the probe's next sequence `seq`; counts the frames `sent`.
+// Floods the segment from `ns` every millisecond until stopped (a minute at most), counting the frames `sent`.
 void flood(std::stop_token stop, const std::string& ns, std::uint16_t ident, const std::atomic<std::uint16_t>& seq,
            std::atomic<std::size_t>& sent)
 {
@@ -230,9 +208,11 @@ void flood(std::stop_token stop, const std::string& ns, std::uint16_t ident, con
         unique_fd sock(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0));
         sockaddr_ll to{.sll_family = AF_PACKET, .sll_ifindex = static_cast<int>(::if_nametoindex("vz")), .sll_halen = 6};
         const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        for (; sock && !stop.stop_requested() && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+        while (sock && !stop.stop_requested() && std::chrono::steady_clock::now() < end) {
             for (const frame& f : forgeries(ident, seq))
                 sent += ::sendto(sock.get(), f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     });
 }
 
@@ -260,17 +240,13 @@ TEST_F(NetQueries, InterfacesAddressesAndNetmasksAsIpConfiguredThem)
         "netmask va = 255.255.255.0", "netmask lo0 = 255.0.0.0", "netmask lo1 = 255.255.255.240",
         "netmask lo1:1 = 255.255.255.240", "netmask lo2 = 255.255.255.192", "netmask lo2:7 = 255.255.255.192",
         "netmask lo1p = ERROR [ERR (T):: could not read netmask]"});
-}
-
-TEST_F(NetQueries, TheHostsLoopbackNameIsNoInterfaceOfTheProduct)
-{
-    ASSERT_TRUE(configure(net->b(), {"addr add 127.0.0.2/8 dev lo label lo:1"}));
-    expect_answers(net->b(), {"netmask lo = ERROR [ERR (T):: could not read netmask]", "netmask lo:1 = ERROR [ERR (T):: could not read netmask]", "netmask lo0 = 255.0.0.0",
-                              "netmask lo0:1 = 255.0.0.0", "addresses lo = none", "hw lo = 00:00:00:00:00:00"});
-    // A host interface that carries the product's loopback name is known by the host's.
-    ASSERT_TRUE(configure(net->a(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
-    expect_answers(net->a(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0",
-                              "addresses lo = 198.51.100.200/255.255.255.192 ", "addresses lo0 = 127.0.0.1/255.0.0.0 "});
+    // The host's loopback name is no interface of the product; a host interface named lo0 is known as lo.
+    ASSERT_TRUE(net->ip(net->b(), "addr add 127.0.0.2/8 dev lo label lo:1"));
+    const std::string unread = " = ERROR [ERR (T):: could not read netmask]";
+    expect_answers(net->b(), {"netmask lo" + unread, "netmask lo:1" + unread, "netmask lo0:1 = 255.0.0.0", "hw lo = 00:00:00:00:00:00"});
+    ASSERT_TRUE(configure(net->b(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
+    expect_answers(net->b(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0", "addresses lo = 198.51.100.200/255.255.255.192 ",
+                              "addresses lo0 = 127.0.0.1/255.0.0.0 127.0.0.2/255.0.0.0 "});
 }
 
 TEST_F(NetQueries, ArpLookupsAnswerResolvedEntriesOfOneAddressAndFillsFollowTheirOwnSize)
@@ -314,26 +290,24 @@ TEST_F(NetQueries, EveryReadAnswersWhileAddressesChange)
     }), "failed 0, churn seen 1");
 }
 
-TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
+TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
 {
     // What unix_ifconfig answered and printed; then in ip's lines for `dev`, " inet ..." or, after a '-', what must be absent.
+    const std::string set = "1 ERR (T):: SIOCSIFADDR on ", bad = "ERR (T):: unix_ifconfig was called with bad ";
     const struct { const char *ifname, *addr, *mask, *brd; int remove; std::string answer; const char* dev; std::string shown; } rows[] = {
         {"va", "203.0.113.9", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.9/32 "},
         {"va", "203.0.113.9", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.9/32 "}, // already there: done
         {"va", "203.0.113.9", nullptr, nullptr, 1, "0", "va", "- 203.0.113.9/"},
-        {"va", "203.0.113.9", nullptr, nullptr, 1, "1 ERR (T):: SIOCSIFADDR on va (203.0.113.9): Cannot assign requested address\n",
-         "va", "- 203.0.113.9/"},
-        {"va", "203.0.113.9", "255.255.255.x", "203.0.113.x", 0,
-         "1 ERR (T):: unix_ifconfig was called with bad netmask: Numerical argument out of domain\n"
-         "ERR (T):: unix_ifconfig was called with bad broadcast address: Numerical argument out of domain\n", "va", "- 203.0.113.9/"},
+        {"va", "203.0.113.9", nullptr, nullptr, 1, set + "va (203.0.113.9): Cannot assign requested address\n", "va", "- 203.0.113.9/"},
+        {"va", "203.0.113.9", "255.255.255.x", "203.0.113.x", 0, "1 " + bad + "netmask: Numerical argument out of domain\n" +
+         bad + "broadcast address: Numerical argument out of domain\n", "va", "- 203.0.113.9/"},
         {"va", "198.51.100.1", "255.255.255.0", "198.51.100.255", 0, "0", "va", " inet 198.51.100.1/24 brd 198.51.100.255 "},
         {"va", "203.0.113.20", nullptr, nullptr, 0, "0", "va", " inet 203.0.113.20/24 "}, // the class's netmask
-        {"va", "203.0.113.21", "255.0.255.0", nullptr, 0, "1 ERR (T):: SIOCSIFADDR on va (203.0.113.21) : Invalid argument\n",
-         "va", "- 203.0.113.21/"},
+        {"va", "203.0.113.21", "255.0.255.0", nullptr, 0, set + "va (203.0.113.21) : Invalid argument\n", "va", "- 203.0.113.21/"},
         {"lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, "0", "lo", " inet 203.0.113.10/32 "},
         {"va:1", "203.0.113.12", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.12/32 "}, // an alias name: its interface
-        {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0,
-         "1 ERR (T):: SIOCSIFADDR on nosuch0 (203.0.113.11) : No such device or address\n", "va", "- 203.0.113.11/"},
+        {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0, set + "nosuch0 (203.0.113.11) : No such device or address\n", "va",
+         "- 203.0.113.11/"},
     };
     for (const auto& r : rows) {
         const std::string label = std::string(r.ifname) + " " + r.addr + (r.remove ? " remove" : " add");
@@ -344,36 +318,13 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThem)
         const std::string shown = net->ip_out(net->a(), std::string("-4 -o addr show dev ") + r.dev);
         EXPECT_EQ(shown.find(r.shown.substr(r.shown[0] == '-')) == std::string::npos, r.shown[0] == '-') << label << "\n" << shown;
     }
-}
-
-// The detection agrees with what the kernel does: the peer reaches an address parked on lo0
-// through va exactly while parked addresses are said to be answered there.
-TEST_F(NetWrite, ParkedAddressAnsweredOnTheLinkUntilArpIgnoreSaysNot)
-{
-    ASSERT_EQ(said_in(net->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
-    ASSERT_TRUE(net->ip(net->b(), "route add 203.0.113.10/32 dev vb"));
-    for (int arp_ignore : {0, 1}) {
-        ASSERT_TRUE(set_conf(net->a(), "va/arp_ignore", arp_ignore));
-        ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
-        EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), arp_ignore == 0 ? "0" : "1") << arp_ignore;
-        EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }),
-                  arp_ignore == 0 ? "10" : "0") << arp_ignore;
-    }
-}
-
-// A change after the process moved to another namespace lands there, not through a netlink
-// socket left open in the first one.
-TEST_F(NetWrite, ChangesFollowTheProcessIntoAnotherNamespace)
-{
-    const std::string b = net->b();
+    // A change after a move to another namespace lands there, not through a netlink socket left in the first.
     EXPECT_EQ(said_in(net->a(), [&] {
-        int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0);
-        unique_fd ns(::open(("/var/run/netns/" + b).c_str(), O_RDONLY | O_CLOEXEC));
-        if (!ns || ::setns(ns.get(), CLONE_NEWNET) != 0)
-            return -1;
-        return first * 10 + unix_ifconfig("vb", "203.0.113.31", "255.255.255.255", nullptr, 0, 0);
+        int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0), second = -1;
+        vttest::on_netns_thread(net->b(), [&] { second = unix_ifconfig("vb", "203.0.113.31", "255.255.255.255", nullptr, 0, 0); });
+        return first * 10 + second;
     }), "0");
-    EXPECT_NE(net->ip_out(b, "-4 -o addr show dev vb").find(" inet 203.0.113.31/32 "), std::string::npos);
+    EXPECT_NE(net->ip_out(net->b(), "-4 -o addr show dev vb").find(" inet 203.0.113.31/32 "), std::string::npos);
     EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
 }
 
@@ -395,91 +346,97 @@ TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
     }
 }
 
-TEST_F(Vtnet, QueriesAnswerWhatTheKernelHolds)
-{
-    ASSERT_TRUE(net->ip(net->a(), "addr add 198.51.100.1/24 brd + dev va"));
-    expect_said(net->a(), {"ping 192.0.2.2 = 0 yes", "ping 192.0.2.9 = 1 no", "arp 192.0.2.2 = 0 02:00:00:00:0a:02",
-                           "arp 192.0.2.9 = 1 ERROR" /* asked for, never answered */, "iface 198.51.100.1 = 0 va",
-                           "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0", "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR",
-                           "hwaddr va = 0 02:00:00:00:0a:01", "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
-                           "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255"});
-}
-
-// The address moves from host to host. After each line: what vtnet said, what A's va and lo and B's
-// vb hold with A's host routes, and (where counted) the announcements of the address on the wire.
+// After each line: what vtnet said, what A's va and lo and B's vb hold, A's host routes, and the announcements seen.
 TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
 {
     const std::string &a = net->a(), &b = net->b(), &o = net->observer();
     // A host route to the address, as a former owner may have left it: the take removes it.
     ASSERT_TRUE(configure(a, {"addr add 198.51.100.1/24 dev va", "addr add 203.0.113.1/24 dev va", "route add 192.0.2.100/32 via 127.0.0.1 dev lo"}));
     auto held = [&] {
-        std::string routes;
+        std::string out;
+        for (auto [ns, dev] : {std::pair{a, "va"}, {a, "lo"}, {b, "vb"}}) {
+            const std::string shown = net->ip_out(ns, std::string("-4 -o addr show dev ") + dev);
+            for (std::size_t at = shown.find("inet "); at != std::string::npos; at = shown.find("inet ", at + 1))
+                out += shown.substr(at + 5, shown.find(' ', at + 5) - at - 5) + " ";
+            out += "| ";
+        }
+        out += "routes";
         for (const char* to : {"192.0.2.50", moved})
-            routes += net->ip_out(a, std::string("route show ") + to).empty() ? "" : std::string(" ") + to;
-        return addrs(a, "va") + "| " + addrs(a, "lo") + "| " + addrs(b, "vb") + "| routes" + routes;
+            out += net->ip_out(a, std::string("route show ") + to).empty() ? "" : std::string(" ") + to;
+        return out;
     };
     const std::string va = "192.0.2.1/24 198.51.100.1/24 203.0.113.1/24 ", lo = "| 127.0.0.1/8 ", vb = "| 192.0.2.2/24 ", m = "192.0.2.100/32 ";
-    const std::string a_hw = "020000000a01", b_hw = "020000000a02";
+    const std::string by_a = announcements_by("020000000a01", 3), by_b = announcements_by("020000000a02", 3);
     const std::string released = "0 do_release_ip device ", queued = " | queued 192.0.2.100 | SUCCESS";
-    const std::string warned = " | WARNING (T):: addresses parked on lo0 are still claimed by ARP on va: set net.ipv4.conf.va.arp_ignore=1 and arp_announce=2";
-    const struct {
-        const std::string& ns;
-        std::string args, said, held, wire = "-"; // the announcements, where counted
-    } steps[] = {
+    const std::string warned = " | WARNING (T):: addresses parked on lo0 are still claimed by ARP on va: "
+                               "set net.ipv4.conf.va.arp_ignore=1 and arp_announce=2";
+    const struct { const std::string& ns; std::string args, said, held, wire = "-"; /* announcements, where counted */ } steps[] = {
         {a, "route add 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.50 192.0.2.100"},
         {a, "route del 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.100"},
-        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", announcements_by(a_hw, 3)},
+        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", by_a},
         {o, "ping 192.0.2.100", "0 yes", va + m + lo + vb + "| routes"},
         {o, "arp 192.0.2.100", "0 02:00:00:00:0a:01", va + m + lo + vb + "| routes"},
         {a, "release va 192.0.2.100", released + "va IP 192.0.2.100 forget 0" + warned + queued, va + lo + m + vb + "| routes"},
-        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", announcements_by(a_hw, 3)}, // the parked copy goes
-        {a, "release ERROR 192.0.2.100", released + "ERROR IP 192.0.2.100 forget 0" + queued, va + m + lo + m + vb + "| routes"}, // only lo is touched
-        {b, "take vb 192.0.2.100", took + "2 ] | SUCCESS", va + m + lo + m + vb + m + "| routes", announcements_by(b_hw, 3)},
+        {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", by_a}, // the parked copy goes
+        {a, "release ERROR 192.0.2.100", released + "ERROR IP 192.0.2.100 forget 0" + queued, va + m + lo + m + vb + "| routes"}, // lo only
+        {b, "take vb 192.0.2.100", took + "2 ] | SUCCESS", va + m + lo + m + vb + m + "| routes", by_b},
         {o, "arp 192.0.2.100", "0 02:00:00:00:0a:02", va + m + lo + m + vb + m + "| routes"}, // followed without asking
-        {a, "release ERROR 192.0.2.100 --forget", released + "ERROR IP 192.0.2.100 forget 1" + queued,
-         va + m + lo + vb + m + "| routes"},
-        {a, "garp va:1 192.0.2.100 5", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", announcements_by(a_hw, 5)},
+        {a, "release ERROR 192.0.2.100 --forget", released + "ERROR IP 192.0.2.100 forget 1" + queued, va + m + lo + vb + m + "| routes"},
+        {a, "garp va:1 192.0.2.100 5", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", announcements_by("020000000a01", 5)},
         {a, "garp va 192.0.2.100 0", took + "1 ] | SUCCESS", va + m + lo + vb + m + "| routes", ""},
         {a, "cleanup va", "0 SUCCESS", "192.0.2.1/24 " + lo + vb + m + "| routes"},
     };
     for (const auto& s : steps) {
         EXPECT_EQ(vtnet(s.ns, s.args), s.said) << s.args;
         EXPECT_EQ(held(), s.held) << s.args;
-        EXPECT_EQ(s.wire == "-" ? "-" : announced(moved), s.wire) << s.args;
+        EXPECT_EQ(s.wire == "-" ? "-" : vttest::announcements(wire.get(), moved), s.wire) << s.args;
     }
 }
 
-// A line vtnet refuses, or an interface it does not find, is one line on standard error and
-// leaves the namespace as it was.
-TEST_F(Vtnet, RefusedLinesSayWhyInOneLineAndChangeNothing)
+// A refused line is one line on standard error and changes nothing; the queries answer what the kernel holds.
+TEST_F(Vtnet, RefusedLinesChangeNothingAndQueriesAnswerWhatTheKernelHolds)
 {
     const std::string& a = net->a();
-    ASSERT_TRUE(net->ip(a, "route add 192.0.2.100/32 via 127.0.0.1 dev lo"));
+    ASSERT_TRUE(configure(a, {"route add 192.0.2.100/32 via 127.0.0.1 dev lo", "addr add 198.51.100.1/24 brd + dev va"}));
     auto kernel = [&] { return net->ip_out(a, "-4 addr show") + net->ip_out(a, "-4 route show table all") + net->ip_out(a, "-4 neigh show"); };
     const std::string before = kernel(), no_if = "= 1 [vtnet: no interface nosuch0]";
     expect_said(a, {" = 2 [vtnet: no subcommand given (vtnet --help lists them)]",
-                    "take va 192.0.2.300 = 2 [vtnet take: bad address '192.0.2.300' (four dotted decimal numbers, a host's); usage: vtnet take IF ADDR]",
+                    "take va 192.0.2.300 = 2 [vtnet take: bad address '192.0.2.300' (four dotted decimal numbers, a host's); "
+                    "usage: vtnet take IF ADDR]",
                     "release va 192.0.2.100 --forgot = 2 [vtnet release: unknown option '--forgot'; usage: vtnet release IF ADDR [--forget]]",
                     "take nosuch0 192.0.2.100 " + no_if, "release nosuch0 192.0.2.100 " + no_if, "check nosuch0 " + no_if,
                     "cleanup nosuch0 = 1 FAIL"});
     EXPECT_EQ(kernel(), before);
+    expect_said(a, {"ping 192.0.2.2 = 0 yes", "ping 192.0.2.9 = 1 no", "arp 192.0.2.2 = 0 02:00:00:00:0a:02",
+                    "arp 192.0.2.9 = 1 ERROR" /* asked for, never answered */, "iface 198.51.100.1 = 0 va",
+                    "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0",
+                    "netmask nosuch0 = 1 [ERR (T):: could not read netmask] ERROR", "hwaddr va = 0 02:00:00:00:0a:01",
+                    "hwaddr nosuch0 = 1 ERROR", "addrs nosuch0 = 1 ERROR", "addrs lo0 = 0 127.0.0.1 netmask 255.0.0.0",
+                    "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0 broadcast 198.51.100.255"});
 }
 
+// The peer reaches an address parked on lo0 through va exactly while check and the detection say it is answered there.
 TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)
 {
+    ASSERT_EQ(said_in(net->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
+    ASSERT_TRUE(net->ip(net->b(), "route add 203.0.113.10/32 dev vb"));
     const std::string answered = "va answers ARP for addresses parked on lo0: set net.ipv4.conf.va.arp_ignore=1 | ";
     const std::string asks = "va may ask ARP from addresses parked on lo0: set net.ipv4.conf.va.arp_announce=2 | ";
     for (auto [ignore, announce, line] : {std::tuple{0, 0, "check = 1 " + answered + asks + "FAIL"}, {1, 1, "check va = 1 " + asks + "FAIL"},
                                           {2, 2, std::string("check = 0 SUCCESS")}}) {
         ASSERT_TRUE(set_conf(net->a(), "va/arp_ignore", ignore) && set_conf(net->a(), "va/arp_announce", announce));
         expect_said(net->a(), {line});
+        ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
+        EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), ignore == 0 ? "0" : "1") << ignore;
+        EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }), ignore == 0 ? "10" : "0");
     }
     // Without privileges: the probe's socket and every packet device are refused.
     std::string refused = "check = 1 [";
     for (int device = 0; device < 16; ++device)
         refused += "open: Operation not permitted | ";
-    expect_said(net->a(), {refused + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx] no raw ICMP socket (Operation not permitted): "
-                           "ping answers no for every address | no packet device on va (Operation not permitted): take and garp announce nothing | FAIL"}, true);
+    expect_said(net->a(), {refused + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx] "
+                           "no raw ICMP socket (Operation not permitted): ping answers no for every address | "
+                           "no packet device on va (Operation not permitted): take and garp announce nothing | FAIL"}, true);
 }
 
 TEST_F(Hostile, ProbeKeepsItsWordAndTakeoverReachesTheObserverThroughAFlood)

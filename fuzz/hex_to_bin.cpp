@@ -1,5 +1,4 @@
-// Hexadecimal fields of the user file, whatever they hold: always the bytes asked for, and text
-// of hexadecimal digits decodes to the bytes that encode back to it.
+// Any hexadecimal field of the user file gives the bytes asked for; hexadecimal text decodes to bytes that encode back to it.
 #include "command/vtpwdhdr.hpp"
 #include "fuzz/check.hpp"
 
@@ -17,11 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vtfuzz::require(bin.size() == static_cast<std::size_t>(len), "len bytes");
     const std::size_t digits = 2 * static_cast<std::size_t>(len);
     std::string padded(digits > hex.size() ? digits - hex.size() : 0, '0');
-    padded.append(hex.substr(0, digits - padded.size()));
-    if (std::all_of(padded.begin(), padded.end(), [](unsigned char c) { return std::isxdigit(c) != 0; })) {
-        std::transform(padded.begin(), padded.end(), padded.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const unsigned char c : hex.substr(0, digits - padded.size()))
+        padded += static_cast<char>(std::tolower(c));
+    if (std::all_of(padded.begin(), padded.end(), [](unsigned char c) { return std::isxdigit(c) != 0; }))
         vtfuzz::require(Vtpwdhdr::bin_to_hex(bin, len) == padded, "hexadecimal text decodes to bytes that encode back to it");
-    }
     vtfuzz::require(Vtpwdhdr::bin_to_hex(hex, len).size() == digits, "2 x len digits from any bytes");
     return 0;
 }

@@ -1,5 +1,4 @@
-// The locations file, as edited by hand or by another tool: the reader ends, and answers a main
-// directory in the product's component and directories cut at the first blank of their line.
+// A locations file edited by hand or by another tool: the reader ends, the main directory in the product's component.
 #include "command/vtlocations.hpp"
 #include "fuzz/check.hpp"
 

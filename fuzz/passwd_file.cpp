@@ -1,6 +1,5 @@
-// The user file as anyone may have left it, under any request, through the command's whole update:
-// the backup holds the bytes as they were, the user file is untouched or whole records, nothing else
-// is left, and a password just set changes with itself as the old one.
+// The user file as anyone may have left it, under any request, through the command's whole update: the backup holds the bytes as they were, the user
+// file is untouched or whole records, nothing else is left, and a password just set changes with itself as the old one.
 #include "command/vtpasswd.hpp"
 #include "command/vtpwdhdr.hpp"
 #include "fuzz/check.hpp"
@@ -13,25 +12,21 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 // On tmpfs where there is one: every run makes its files durable.
-const struct scratch_dir {
+static const struct scratch_dir {
     std::string path = (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : fs::temp_directory_path().string()) + "/vtfuzz-XXXXXX";
     scratch_dir() { vtfuzz::require(::mkdtemp(path.data()) != nullptr, "a scratch directory"); }
     ~scratch_dir() { fs::remove_all(path); }
 } dir;
-const std::string users = dir.path + "/vanto_users.dat", backup = dir.path + "/old_vanto_users.dat";
+static const std::string users = dir.path + "/vanto_users.dat", backup = dir.path + "/old_vanto_users.dat";
 
-std::string read_file(const std::string& path) { return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str(); }
+static std::string read_file(const std::string& path) { return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str(); }
 
-int update(const Vtpasswd::request& req)
+static int update(const Vtpasswd::request& req)
 {
     ::unlink(backup.c_str()); // so that no shell is started to delete it
     return Vtpasswd::update_passwd(req.user, req.passwd, req.old_passwd, dir.path, Vtpasswd::users_file);
 }
-
-} // namespace
 
 // The first line is the request; the rest is the user file.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -43,7 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         req = {"admin", "n3w", "s3cret"};
     const std::string_view before = nl == std::string_view::npos ? input : input.substr(nl + 1);
     vtfuzz::require(static_cast<bool>(std::ofstream(users, std::ios::binary | std::ios::trunc) << before), "the user file written");
-
     const int status = update(req);
     const std::string after = read_file(users);
     constexpr std::size_t line = Vtpwdhdr::line_length;
@@ -53,7 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     "the user file untouched, or its records rewritten with at most one added");
     vtfuzz::require(fs::exists(users) && fs::exists(backup) && std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()) == 2,
                     "the user file and its backup, and no other file left");
-    // The password just set is the old password of the next change, which replaces in place.
     vtfuzz::require(status == 1 || update({req.user, "again", req.passwd}) == 0, "a password just set changes with itself as the old one");
     vtfuzz::require(read_file(users).size() == after.size(), "a change adds no record");
     return 0;

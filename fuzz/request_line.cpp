@@ -1,5 +1,4 @@
-// The request line, whatever was typed or piped: split at single spaces into user, new and old
-// password, and a user name that stands for itself once stored in its 20-character field.
+// Any request line splits at single spaces into user, new and old password; a user name stands for itself once stored.
 #include "command/vtpasswd.hpp"
 #include "command/vtpwdhdr.hpp"
 #include "fuzz/check.hpp"

@@ -34,10 +34,8 @@ void walk_device(std::string_view name)
         require(inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end), "an address message in the snapshot");
         rt_addrinfo ai{.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs};
         rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), ai);
-        for (const std::byte* sa : ai.rti_info) {
-            const bool whole = !sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg));
-            require(whole, "an address inside its message");
-        }
+        for (const std::byte* sa : ai.rti_info)
+            require(!sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg)), "an address inside its message");
     }
     (void)interface_addresses(info); // reads each address no further than its length
     std::uint8_t hw[6];

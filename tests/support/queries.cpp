@@ -18,7 +18,6 @@
 #include <sstream>
 
 namespace vttest {
-
 using namespace cutil;
 
 // "address/netmask " for each address of the interface, sorted; "none" when it is not found.

@@ -31,14 +31,11 @@ void walk_device(std::string_view name)
     require(inside(info.link, info.link_room, start, end), "the link-level address inside the snapshot");
     const std::byte* msg = info.first_addr;
     for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        const bool whole = inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end);
-        require(whole, "an address message inside the snapshot");
+        require(inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end), "an address message in the snapshot");
         rt_addrinfo ai{.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs};
         rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), ai);
-        for (const std::byte* sa : ai.rti_info) {
-            const bool whole = !sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg));
-            require(whole, "an address inside its message");
-        }
+        for (const std::byte* sa : ai.rti_info)
+            require(!sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg)), "an address inside its message");
     }
     (void)interface_addresses(info); // reads each address no further than its length
     std::uint8_t hw[6];
@@ -91,9 +88,8 @@ template <typename T> std::vector<T> read_answer(const std::vector<char>& datagr
 // The input as the answers of the link, address and neighbour dumps, in that order.
 void translate(fake_backend& kernel, std::string_view in)
 {
-    const std::vector<char> links_answer = next_datagram(in), addresses_answer = next_datagram(in);
-    auto links = read_answer<linux_rtnl::link>(links_answer, linux_rtnl::read_link);
-    auto addresses = read_answer<linux_rtnl::address>(addresses_answer, linux_rtnl::read_address);
+    auto links = read_answer<linux_rtnl::link>(next_datagram(in), linux_rtnl::read_link);
+    auto addresses = read_answer<linux_rtnl::address>(next_datagram(in), linux_rtnl::read_address);
     auto neighbours = read_answer<linux_rtnl::neighbour>({in.begin(), in.end()}, linux_rtnl::read_neighbour);
     kernel.iflist.clear();
     linux_snapshot::put_iflist(kernel.iflist, links, addresses);

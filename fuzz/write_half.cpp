@@ -37,8 +37,7 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
 {
     // The last request the scripted kernel saw, when it is of that kind.
     const auto last = [&](call what) { return !kernel.writes.empty() && kernel.writes.back().what == what ? &kernel.writes.back() : nullptr; };
-    const std::string name = in.ConsumeRandomLengthString(24), addr = in.ConsumeRandomLengthString(24);
-    const std::string mask = in.ConsumeRandomLengthString(24);
+    const std::string name = in.ConsumeRandomLengthString(24), addr = in.ConsumeRandomLengthString(24), mask = in.ConsumeRandomLengthString(24);
     const bool remove = in.ConsumeBool();
     in_addr want{};
     const bool valid = ::inet_aton(addr.c_str(), &want) != 0;

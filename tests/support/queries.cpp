@@ -18,15 +18,16 @@
 #include <sstream>
 
 namespace vttest {
+using namespace cutil;
 
 // "address/netmask " for each address of the interface, sorted; "none" when it is not found.
 static std::string addresses(const std::string& ifname)
 {
-    cutil::device_info info;
-    if (cutil::get_device_info(ifname, info) == 0)
+    device_info info;
+    if (get_device_info(ifname, info) == 0)
         return "none";
     std::set<std::string> found;
-    for (const cutil::interface_address& a : cutil::interface_addresses(info)) {
+    for (const interface_address& a : interface_addresses(info)) {
         if (!a.addr || !a.netmask)
             return "undecodable";
         std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
@@ -42,20 +43,18 @@ std::string ask(const std::string& question)
     words >> what >> arg >> more;
     std::size_t size = 0;
     const std::map<std::string, std::function<std::string()>> asked{
-        {"interface", [&] { return cutil::get_ethernet_interface(arg); }},
-        {"netmask", [&] { return cutil::get_netmask(arg); }},
-        {"hw", [&] { return cutil::my_ether_addr(arg); }},
-        {"ping", [&] { return std::to_string(cutil::unix_ping(arg)); }},
+        {"interface", [&] { return get_ethernet_interface(arg); }},
+        {"netmask", [&] { return get_netmask(arg); }},
+        {"hw", [&] { return my_ether_addr(arg); }},
+        {"ping", [&] { return std::to_string(unix_ping(arg)); }},
         {"addresses", [&] { return addresses(arg); }},
-        {"entries", [&] {
-             return cutil::platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164);
-         }},
-        {"device", [&] { return cutil::find_ip_device(arg, more); }},
-        {"configured", [&] { return std::to_string(cutil::configured_ip(arg, more)); }}};
+        {"entries", [&] { return platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164); }},
+        {"device", [&] { return find_ip_device(arg, more); }},
+        {"configured", [&] { return std::to_string(configured_ip(arg, more)); }}};
     if (auto it = asked.find(what); it != asked.end())
         return it->second();
-    std::string hw = cutil::get_arp(arg);
-    return hw.size() == 6 ? cutil::ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
+    std::string hw = get_arp(arg);
+    return hw.size() == 6 ? ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
 }
 
 std::string answers(const std::vector<std::string>& lines)

@@ -1,4 +1,5 @@
-// The network primitives over one scripted world: what the read half finds, hostile bytes, what the write half asks.
+// The network primitives over one scripted kernel (what the read half finds, hostile bytes, what the write half asks), and vtnet's lines.
+#include "admin/vtnet.hpp"
 #include "carp/carp.hpp"
 #include "cping/cping.hpp"
 #include "cutil/arpcast.hpp"
@@ -9,11 +10,19 @@
 #include "cutil/linger.hpp"
 #include "cutil/rtmsg.hpp"
 #include "cutil/takeover.hpp"
+#include "platform/fake.hpp"
+#include "platform/routemsg.hpp"
 #include "platform/routeread.hpp"
 #include "platform/unique_fd.hpp"
-#include "support/scripted_kernel.hpp"
+#include "support/console.hpp"
+#include "support/queries.hpp"
 
+#include <arpa/inet.h>
+
+#include <functional>
 #include <numeric>
+#include <ranges>
+#include <variant>
 
 using namespace cutil;
 using namespace vttest;
@@ -21,10 +30,17 @@ using namespace std::string_literals;
 
 namespace {
 
+const std::uint8_t hw0[6]{0x00, 0xa0, 0xc9, 0x01, 0x02, 0x03}, hw1[6]{0x02, 0x00, 0x00, 0x00, 0x00, 0x11};
+const std::uint8_t vrrp[6]{0x00, 0x00, 0x5e, 0x00, 0x01, 0x0a};
 constexpr int up_bcast = bsd::iff_up | bsd::iff_broadcast | 0x40 | 0x8000; // plus running, multicast
 
-class Network : public scripted_kernel {
+class Network : public testing::Test {
 protected:
+    using call = platform::fake_backend::call;
+    platform::fake_backend kernel;
+    platform::scoped_backend use{kernel};
+    device_info info;
+
     void SetUp() override
     {
         link(1, "fxp0", hw0, bsd::iff_up | bsd::iff_broadcast, {{"192.0.2.10", "255.255.255.0"}, {"192.0.2.11", "255.255.255.128"}});
@@ -58,18 +74,46 @@ protected:
         kernel.interfaces["va"].flags = bsd::iff_broadcast | 0x1000;
         c_ip_init();
     }
-    // One arpcast from a fresh version check, with the packet devices `busy`: "checked" when it passed.
-    std::function<std::string()> cast(std::string ifname, const char* addr, int count, std::set<int> busy = {}, bsd::bpf_version v = {1, 1})
+    // An interface of the list, then its addresses, each with its netmask and broadcast address when given.
+    struct address { const char *addr, *mask = nullptr, *brd = nullptr; };
+    void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw, int flags, std::initializer_list<address> addrs = {})
+    {
+        bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
+        for (const address& a : addrs)
+            bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr), .netmask = a.mask ? inet_addr(a.mask) : 0,
+                                             .has_netmask = a.mask != nullptr, .has_brd = a.brd != nullptr, .brd = a.brd ? inet_addr(a.brd) : 0});
+    }
+    void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
+    {
+        bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw});
+    }
+
+    // A step, the kernel's errnos for it, and the answer, its requests (a line each), then "out: " and "err: " text.
+    struct step { std::function<std::variant<int, std::string>()> run; std::map<call, std::deque<int>> errnos; std::string want; };
+    void expect_steps(std::initializer_list<step> steps)
+    {
+        static const std::regex descriptor(R"(\(\d+\): )");
+        for (const step& s : steps) {
+            kernel.errnos = s.errnos;
+            kernel.writes.clear();
+            std::variant<int, std::string> answer;
+            console c = console_of([&] { errno = 0; answer = s.run(); });
+            std::string got = answer.index() ? std::get<std::string>(answer) : std::to_string(std::get<int>(answer));
+            got += " " + joined(kernel.summaries()) + (c.out.empty() ? "" : "out: " + c.out) + (c.err.empty() ? "" : "err: " + c.err);
+            EXPECT_EQ(std::regex_replace(timeless(got), descriptor, "(FD): "), s.want);
+        }
+    }
+    // One arpcast from a fresh version check, with the first `busy` packet devices busy: "checked" when it passed.
+    std::function<std::string()> cast(std::string ifname, const char* addr, int count, int busy = 0, bsd::bpf_version v = {1, 1})
     {
         return [=, this] {
-            kernel.busy_devices = busy;
+            kernel.busy_devices = std::set<int>(std::views::iota(0, busy).begin(), std::views::iota(0, busy).end());
             kernel.version = v;
             bpf_first_time = true;
             arpcast(ifname, addr, count);
             return bpf_first_time ? "" : "checked";
         };
     }
-    device_info info;
 };
 
 void patch(bsd::bytes& b, std::size_t at, std::initializer_list<std::uint8_t> with) { std::memcpy(b.data() + at, with.begin(), with.size()); }
@@ -84,6 +128,20 @@ std::vector<std::byte> datagram(int hlen, int icmplen, std::uint8_t type, std::u
     std::memcpy(&d[hlen + 6], &seq, 2);
     d.resize(static_cast<std::size_t>(hlen + icmplen));
     return d;
+}
+
+// The request as one line ("take va 192.0.2.7 forget=0 count=3", "help", "help garp"), or the usage message.
+std::string read_line(std::vector<const char*> args)
+{
+    auto parsed = Vtnet::parse_request(args, Vtnet::subcommands());
+    if (const auto* misuse = std::get_if<Vtnet::usage_error>(&parsed))
+        return misuse->message;
+    const Vtnet::request& r = std::get<Vtnet::request>(parsed);
+    if (r.help)
+        return r.command ? "help " + std::string(r.command->name) : "help";
+    const auto operand = [](std::string line, const std::string& o) { return line + " " + o; };
+    const std::string line = std::accumulate(r.operands.begin(), r.operands.end(), std::string(r.command->name), operand);
+    return line + " forget=" + std::to_string(r.forget) + " count=" + std::to_string(r.count);
 }
 
 } // namespace
@@ -102,38 +160,34 @@ TEST_F(Network, EachQuestionFindsWhatTheKernelListsByItsExactName)
         "hw em9 = 00:00:00:00:00:00",
         "arp 192.0.2.7 = 00:00:5e:00:01:0a",
         "arp 192.0.2.1 = 02:00:00:00:00:11",
-        "arp 192.0.2.9 = ERROR",
-        "arp 192.0.2.8 = ERROR",
-        "arp 0.0.0.0 = ERROR",
         "ping 10.1 = 1 [ERR:: unix_ping: unable to open raw socket ]", // the short form is an address
         "interface 203.0.113.100 = vlan99",
-        "interface 0000000000000000000000192.0.2.5 = ERROR", // inet_addr would accept it
         "interface 192.0.2.5 = fxp1",
         "netmask abcdefghijklmno = 255.255.0.0",
         "netmask fxp0 = 255.255.255.128",
-        // Every address of the named interface, and only of it; one parked on the loopback is configured.
-        "device em0 192.0.2.10 = em0",
-        "configured em0 192.0.2.10 = 1",
-        "device em0 192.0.2.11 = em0",
-        "configured em0 192.0.2.11 = 1",
-        "device em0 203.0.113.1 = ERROR",
-        "configured em0 203.0.113.1 = 0",
-        "device em0 192.0.2.50 = ERROR",
-        "configured em0 192.0.2.50 = 1",
-        "device em2 192.0.2.10 = ERROR",
-        "configured em2 192.0.2.10 = 0",
         "configured em0 not.an.address = 0",
         "device em0 " + std::string(79, '1') + " = ERROR"};
-    // Neither a point-to-point or unlisted interface's address, nor a text that is none.
-    for (const char* a : {"192.0.2.2", "192.0.2.9", "not.an.address", "255.255.255.255"})
+    // Every address of the named interface, and only of it; one parked on the loopback is configured.
+    const std::tuple<const char*, const char*, char> owned[] = {
+        {"em0 192.0.2.10", "em0", '1'},
+        {"em0 192.0.2.11", "em0", '1'},
+        {"em0 203.0.113.1", "ERROR", '0'},
+        {"em0 192.0.2.50", "ERROR", '1'},
+        {"em2 192.0.2.10", "ERROR", '0'}};
+    for (const auto& [where, device, configured] : owned)
+        lines.insert(lines.end(), {"device "s + where + " = " + device, "configured "s + where + " = " + configured});
+    // Neither a point-to-point or unlisted interface's address, nor a text that is none (inet_addr would take the zeros).
+    for (const char* a : {"192.0.2.2", "192.0.2.9", "not.an.address", "255.255.255.255", "0000000000000000000000192.0.2.5"})
         lines.push_back("interface "s + a + " = ERROR");
+    for (const char* a : {"192.0.2.9", "192.0.2.8", "0.0.0.0"}) // still being resolved, absent, none
+        lines.push_back("arp "s + a + " = ERROR");
     for (const std::string& a : {"255.255.255.255"s, "192.0.2.256"s, "192.0.2.7\0junk"s}) // nothing past a NUL is read
         lines.push_back("arp " + a + " = ERROR [ERR:: get_arp: called with bad IP address " + a.c_str() + "]");
     for (const std::string& a : {" 10.0.0.256"s, " 10.0.0.1\0x"s, ""s})
         lines.push_back("ping" + a + " = 1 [ERR:: unix_ping was called with bad IP address]");
     for (const std::string& a : {"gif0"s, "em9"s, "abcdefghijklmnoX"s, "fxp0\0x"s})
         lines.push_back("netmask " + a + " = ERROR [ERR (T):: could not read netmask]");
-    expect_answers(lines);
+    EXPECT_EQ(answers(lines), joined(lines));
     EXPECT_EQ(nsent, sent); // no probe without a socket
     EXPECT_EQ(std::string(real_ethernet_interface) + " " + real_ip_address, "fxp1 192.0.2.5");
     std::vector<interface_entry> list;
@@ -148,8 +202,7 @@ TEST_F(Network, EachQuestionFindsWhatTheKernelListsByItsExactName)
     cutil::unique_fd rd(fds[0]), wr(fds[1]);
     ASSERT_EQ(::write(wr.get(), "x", 1), 1);
     kernel.icmp_fd = rd.get();
-    expect_answers({"ping 192.0.2.1 = 1 [ERR:: recv_from error]"});
-    EXPECT_EQ(nsent, sent + 1);
+    EXPECT_EQ(answers({"ping 192.0.2.1"}), "ping 192.0.2.1 = 1 [ERR:: recv_from error]\n");
     nsent = INT32_MAX; // the counter wraps rather than overflowing
     answers({"ping 192.0.2.1"});
     EXPECT_EQ(nsent, INT32_MIN);
@@ -187,12 +240,11 @@ TEST_F(Network, KernelFailuresAreReportedAndHostileBytesEndEachWalkInsideTheBuff
     for (const auto& [edit, lines] : rows) {
         kernel = good;
         edit(kernel);
-        expect_answers(lines);
+        EXPECT_EQ(answers(lines), joined(lines));
     }
     std::vector<interface_entry> list; // the last row's stray message is reported, and no list is made of what holds it
     console c = console_of([&] { EXPECT_EQ(get_interface_list(list) + get_device_info("fxp1", info), 0); });
-    const std::string sync = "ERR (T):: get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. msglen = 164. buf:";
-    EXPECT_NE(timeless(c.err).find(sync), std::string::npos) << c.err;
+    EXPECT_NE(c.err.find("get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. msglen = 164. buf:"), std::string::npos) << c.err;
     for (std::size_t cut = 0; cut < 3 * 164; ++cut) { // every cut before the answer's end
         kernel.arp.assign(good.arp.begin(), good.arp.begin() + static_cast<std::ptrdiff_t>(cut));
         EXPECT_EQ(get_arp("192.0.2.7"), "ERROR") << cut;
@@ -214,8 +266,7 @@ TEST(RtXaddrs, SlotsFollowTheMaskAndTheRoundedLengths)
     rt_xaddrs(b.data(), b.data() + 20, ai); // the address runs past the end: neither it nor what follows
     EXPECT_EQ(slots(), (at{nullptr, nullptr, b.data(), nullptr, nullptr, nullptr, nullptr, nullptr}));
     rt_xaddrs(z.data(), z.data() + z.size(), ai);
-    EXPECT_EQ(ai.rti_info[bsd::rtax_ifa], z.data() + 4);
-    EXPECT_EQ(sockaddr_in_addr(ai.rti_info[bsd::rtax_netmask]), 0u);
+    EXPECT_EQ(std::pair(ai.rti_info[bsd::rtax_ifa], sockaddr_in_addr(ai.rti_info[bsd::rtax_netmask])), std::pair(std::as_const(z).data() + 4, 0u));
     const std::uint8_t sa[8]{6, 2, 0, 0, 255, 255, 0xEE, 0xEE}; // trailing zero bytes trimmed
     EXPECT_EQ(sockaddr_in_addr(reinterpret_cast<const std::byte*>(sa)), inet_addr("255.255.0.0"));
 }
@@ -265,8 +316,7 @@ TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailur
     };
     const std::string frame = "packet frame em0 192.0.2.5\n", sent = sent_on("em0");
     const std::string debug = "out: DEBUG (T):: [ 192.0.2.5 -> 00:a0:c9:01:02:03 ]\n", no_device = "ERR::arpcast:Couldn't open device: ";
-    const std::string busy = "open: Device or resource busy\n", no_such = "No such device or address\n";
-    const std::string flags_err = "err: ERR (T):: SIOCSIFFLAGS ";
+    const std::string busy = "open: Device or resource busy\n", no_such = "No such device or address\n", flags_err = "err: ERR (T):: SIOCSIFFLAGS ";
     const std::string bad_write = "ERR::arpcast: bad write to device em0 ip 192.0.2.5\n: Input/output error\n";
     const auto unbound = [&](const std::string& name) {
         return "err: ERR (T):: initdevice on " + name + "(FD): BIOCSETIF: " + no_such + no_device + no_such;
@@ -276,12 +326,10 @@ TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailur
                + no_device + "Protocol not supported\n";
     };
     std::string opened16, busy16;
-    std::set<int> all16;
-    for (int n = 0; n < 16; ++n) {
+    for (int n = 0; n < 16; ++n)
         opened16 += "packet open " + std::to_string(n) + " -> EBUSY\n";
+    for (int n = 0; n < 16; ++n)
         busy16 += busy;
-        all16.insert(n);
-    }
     expect_steps({
         {ifconfig("va", "255.255.255.0", "192.0.2.255", 0, "192.0.2.9"), {}, "0 alias va 192.0.2.9/255.255.255.0 brd 192.0.2.255\n"},
         {ifconfig("va", "255.255.255.255", nullptr, 0), {{call::add_alias, {EEXIST}}}, "0 alias va 203.0.113.9/255.255.255.255 -> EEXIST\n"},
@@ -316,12 +364,12 @@ TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailur
         // Gratuitous ARP: the device search, the version checked once, the binding, the frames.
         {cast("em0:1", "192.0.2.5", 3), {}, "checked " + sent + frame + frame + debug}, // on the alias's physical interface
         {[] { arpcast("em0", "192.0.2.5", 1); return 0; }, {}, "0 packet open 0\npacket bind em0\n" + frame + debug}, // checked once
-        {cast("em0", "192.0.2.5", 1, {0, 1}), {},
+        {cast("em0", "192.0.2.5", 1, 2), {},
          "checked packet open 0 -> EBUSY\npacket open 1 -> EBUSY\n" + sent_on("em0", '2') + debug + "err: " + busy + busy},
-        {cast("em0", "192.0.2.5", 1, all16), {}, " " + opened16 + "err: " + busy16 + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx\n"
+        {cast("em0", "192.0.2.5", 1, 16), {}, " " + opened16 + "err: " + busy16 + "ERR (T):: initdevice: no bpf devices available as /dev/bpfxx\n"
                                                      + no_device + "Device or resource busy\n"},
-        {cast("em0", "192.0.2.5", 1, {}, {1, 0}), {}, old("1.0")},
-        {cast("em0", "192.0.2.5", 1, {}, {2, 1}), {}, old("2.1")},
+        {cast("em0", "192.0.2.5", 1, 0, {1, 0}), {}, old("1.0")},
+        {cast("em0", "192.0.2.5", 1, 0, {2, 1}), {}, old("2.1")},
         {cast("em0", "192.0.2.5", 1), {{call::packet_version, {EINVAL}}},
          " packet open 0\npacket version -> EINVAL\nerr: ERR (T):: initdevice: BIOCVERSION: Invalid argument\n" + no_device + "Invalid argument\n"},
         {cast("em0", "192.0.2.5", 1), {{call::packet_bind, {ENXIO}}},
@@ -345,17 +393,15 @@ TEST_F(Network, AliasRequestsRoutingMessagesAndFramesByteForByteAndMessagesReadB
                                     192,  0,    2,    5,    0x00, 0xa0, 0xc9, 0x01, 0x02, 0x03, 192,  0,    2,    5}; // the host, twice
     console_of([] { arpcast("em0:1", "192.0.2.5", 1); });
     EXPECT_EQ(kernel.writes.back().data, bsd::bytes(reinterpret_cast<const std::byte*>(frame), reinterpret_cast<const std::byte*>(frame) + 42));
-    kernel.writes.clear();
-    unix_ifconfig("lo0", "203.0.113.9", "255.255.255.255", nullptr, 0, 0);
-    unix_ifconfig("lo0", "203.0.113.9", nullptr, nullptr, 0, 1);
     bsd::bytes alias(16); // the name, the address, no broadcast address, the netmask
     std::memcpy(alias.data(), "lo0", 3);
     bsd::put_sockaddr_in(alias, inet_addr("203.0.113.9"));
-    const bsd::bytes removal = alias;
+    unix_ifconfig("lo0", "203.0.113.9", nullptr, nullptr, 0, 1);
+    EXPECT_EQ(kernel.writes.back().data, alias); // the removal
     alias.resize(48);
     bsd::put_sockaddr_in(alias, inet_addr("255.255.255.255"));
-    ASSERT_EQ(kernel.writes.size(), 2u);
-    EXPECT_EQ(std::vector({kernel.writes[0].data, kernel.writes[1].data}), std::vector({alias, removal}));
+    unix_ifconfig("lo0", "203.0.113.9", "255.255.255.255", nullptr, 0, 0);
+    EXPECT_EQ(kernel.writes.back().data, alias);
     route_seq = 0; // then 1 and 2 across the calls
     const std::tuple<const char*, int, bsd::rt_msghdr> built[] = {
         {"203.0.113.9", 0, {.rtm_msglen = 124, .rtm_version = 5, .rtm_type = bsd::rtm_add, .rtm_flags = 0x807, .rtm_addrs = 3, .rtm_seq = 1}},
@@ -469,7 +515,41 @@ TEST(Linger, WaitEndsWhenTheAddressIsSilentOrResolvedElsewhere)
         std::string out = console_of([&] { got = wait_while_lingering("192.0.2.7", checks); }).out, lines;
         for (int i = 0; i < rounds; ++i)
             lines += "IP 192.0.2.7 lingers " + std::to_string(i) + " attempt, trying again\n";
-        EXPECT_EQ(std::pair(got, pauses), std::pair(rounds, rounds));
-        EXPECT_EQ(out, lines);
+        EXPECT_EQ(std::tuple(got, pauses, out), std::tuple(rounds, rounds, lines));
     }
+}
+
+TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
+{
+    const std::string take = "; usage: vtnet take IF ADDR", garp = "; usage: vtnet garp IF ADDR [COUNT]";
+    const std::pair<std::vector<const char*>, std::string> rows[] = {
+        {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"},
+        {{"release", "--forget", "va", "192.0.2.7"}, "release va 192.0.2.7 forget=1 count=3"},
+        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va:1 192.0.2.7 forget=0 count=0"},
+        {{"garp", "va", "192.0.2.7", "100"}, "garp va 192.0.2.7 forget=0 count=100"},
+        {{"route", "del", "192.0.2.7"}, "route del 192.0.2.7 forget=0 count=3"},
+        {{"check"}, "check forget=0 count=3"},
+        {{"check", "abcdefghijklmno"}, "check abcdefghijklmno forget=0 count=3"},
+        {{"--help"}, "help"},
+        {{"-h", "nonsense"}, "help"},
+        {{"take", "va", "--help"}, "help take"},
+        {{"garp", "-h", "x"}, "help garp"},
+        {{}, "vtnet: no subcommand given (vtnet --help lists them)"},
+        {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},
+        {{"take", "va"}, "vtnet take: missing operand" + take},
+        {{"take", "va", "192.0.2.7", "x"}, "vtnet take: unexpected operand 'x'" + take},
+        {{"take", "--forget", "va", "192.0.2.7"}, "vtnet take: unknown option '--forget'" + take},
+        {{"take", "abcdefghijklmnop", "192.0.2.7"}, "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
+        {{"take", "v/a", "192.0.2.7"}, "vtnet take: bad interface name 'v/a'" + take},
+        {{"take", "", "192.0.2.7"}, "vtnet take: bad interface name ''" + take},
+        {{"take", "va\n", "192.0.2.7"}, "vtnet take: bad interface name 'va?'" + take}, // one line, whatever the operand holds
+        {{"garp", "va", "192.0.2.7", "101"}, "vtnet garp: bad count '101' (0 to 100)" + garp},
+        {{"garp", "va", "192.0.2.7", "3x"}, "vtnet garp: bad count '3x' (0 to 100)" + garp},
+        {{"garp", "va", "192.0.2.7", "-1"}, "vtnet garp: unknown option '-1'" + garp},
+        {{"route", "replace", "192.0.2.7"}, "vtnet route: expected add or del, not 'replace'; usage: vtnet route add|del ADDR"},
+    };
+    for (const auto& [args, read] : rows)
+        EXPECT_EQ(read_line(args), read);
+    for (const char* addr : {"192.0.2", "192.0.2.256", "0.0.0.0", "255.255.255.255", " 192.0.2.7"})
+        EXPECT_EQ(read_line({"take", "va", addr}), "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
 }

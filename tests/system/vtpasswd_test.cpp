@@ -214,6 +214,7 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         {"sync refused", ab, {"c pw\n"}, "1", changed("c") + unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
         {"FIFO would hold run and lock", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
         {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
+        {"device", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
         {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
     };
     for (const run_case& c : cases)

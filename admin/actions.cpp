@@ -68,6 +68,17 @@ bool held_here(const std::string& addr)
     return std::any_of(list.begin(), list.end(), [&](const cutil::interface_entry& e) { return carries(e.name, addr); });
 }
 
+// "via GATEWAY dev IF" as ip writes a route, each part where the kernel names it.
+std::string route_text(const cutil::host_route_entry& route)
+{
+    char text[INET_ADDRSTRLEN] = "";
+    const bool gateway = route.gateway != 0 && ::inet_ntop(AF_INET, &route.gateway, text, sizeof text) != nullptr;
+    std::string line = gateway ? "via " + std::string(text) : "";
+    if (!route.ifname.empty())
+        line += (line.empty() ? "dev " : " dev ") + route.ifname;
+    return line;
+}
+
 } // namespace
 
 int run_take(const request& r)
@@ -133,11 +144,21 @@ int run_garp(const request& r)
     return answer(sent == r.count ? done : failed, sent == r.count);
 }
 
+// The kernel answers an add with "already there" for any host route to the address, whatever
+// its gateway: only the route read back tells whether it is the one asked for.
 int run_route(const request& r)
 {
-    bool del = r.operands[0] == "del";
-    int result = cutil::unix_route("", r.operands[1].c_str(), 0, del ? 1 : 0);
-    return answer(result == 0 ? done : failed, result == 0);
+    const bool del = r.operands[0] == "del";
+    const std::string& addr = r.operands[1];
+    if (cutil::unix_route("", addr.c_str(), 0, del ? 1 : 0) != 0)
+        return answer(failed, false);
+    cutil::host_route_entry route;
+    int found = cutil::find_host_route(addr.c_str(), route);
+    if (found < 0)
+        return answer(failed, false);
+    const bool took = del ? found == 0 : found == 1 && route.gateway == htonl(INADDR_LOOPBACK);
+    const std::string stands = found == 0 ? "no route to " + addr + " stands" : "the route to " + addr + " stands " + route_text(route);
+    return verdict(std::string(done), took, stands);
 }
 
 } // namespace Vtnet

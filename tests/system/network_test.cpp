@@ -351,7 +351,8 @@ TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
 {
     const std::string &a = net->a(), &b = net->b(), &o = net->observer();
     // A host route to the address, as a former owner may have left it: the take removes it.
-    ASSERT_TRUE(configure(a, {"addr add 198.51.100.1/24 dev va", "addr add 203.0.113.1/24 dev va", "route add 192.0.2.100/32 via 127.0.0.1 dev lo"}));
+    ASSERT_TRUE(configure(a, {"addr add 198.51.100.1/24 dev va", "addr add 203.0.113.1/24 dev va", "route add 192.0.2.100/32 via 127.0.0.1 dev lo",
+                              "route add 192.0.2.202/32 via 192.0.2.2"}));
     auto held = [&] {
         std::string out;
         for (auto [ns, dev] : {std::pair{a, "va"}, {a, "lo"}, {b, "vb"}}) {
@@ -374,6 +375,9 @@ TEST_F(Vtnet, TakeoverLandsInTheKernelOnTheWireAndAtTheObserver)
     const struct { const std::string& ns; std::string args, said, held, wire = "-"; /* announcements, where counted */ } steps[] = {
         {a, "route add 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.50 192.0.2.100"},
         {a, "route del 192.0.2.50", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.100"},
+        {a, "route add 192.0.2.202", "1 [vtnet: the route to 192.0.2.202 stands via 192.0.2.2 dev va] FAIL", va + lo + vb + "| routes 192.0.2.100"},
+        {a, "route del 192.0.2.202", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.100"},
+        {a, "route add 192.0.2.202", "0 SUCCESS", va + lo + vb + "| routes 192.0.2.100"},
         {a, "take va 192.0.2.100", took + "1 ] | SUCCESS", va + m + lo + vb + "| routes", by_a},
         {o, "ping 192.0.2.100", "0 yes", va + m + lo + vb + "| routes"},
         {o, "arp 192.0.2.100", "0 02:00:00:00:0a:01", va + m + lo + vb + "| routes"},

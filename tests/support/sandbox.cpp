@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -18,12 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The directory the sandbox replaces: two levels above the etc directory.
-const fs::path mount_point = fs::path(VT_ETC_DIR).parent_path().parent_path();
-
-bool write_proc(const char* path, const std::string& text) { return !!(std::ofstream(path) << text << std::flush); }
-
-std::string failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+const fs::path mount_point = replaced_directory();
 
 // Forks the binary inside the namespace, writing on out and err; the parent writes its input.
 pid_t spawn(const std::string& root, const std::string& input, int out, int err, const environment& env,
@@ -53,24 +46,7 @@ pid_t spawn(const std::string& root, const std::string& input, int out, int err,
 
 } // namespace
 
-std::string enter_namespace(const std::string& root)
-{
-    const uid_t uid = ::getuid();
-    const gid_t gid = ::getgid();
-    // An ordinary user first becomes root of a user namespace of its own.
-    if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
-        return failed("unshare");
-    if (uid != 0) {
-        write_proc("/proc/self/setgroups", "deny"); // absent on old kernels, which need no denial
-        if (!write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
-            || !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
-            return "cannot map the user into its namespace";
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount(root.c_str(), mount_point.c_str(), nullptr, MS_BIND, nullptr) != 0)
-        return failed("mount");
-    return {};
-}
+std::string replaced_directory() { return fs::path(VT_ETC_DIR).parent_path().parent_path().string(); }
 
 std::string sandbox_unavailable()
 {

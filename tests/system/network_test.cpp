@@ -308,7 +308,15 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
         {"va:1", "203.0.113.12", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.12/32 "}, // an alias name: its interface
         {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0, set + "nosuch0 (203.0.113.11) : No such device or address\n", "va",
          "- 203.0.113.11/"},
+        // The address alone names what changes: one copy under the new netmask, every copy removed.
+        {"va", "198.51.100.1", "255.255.255.255", nullptr, 0, "0", "va", "- 198.51.100.1/24"},
+        {"va", "203.0.113.40", nullptr, nullptr, 1, "0", "va", "- 203.0.113.40/"},
+        // A primary goes alone: what Linux drops with it comes back.
+        {"va", "192.0.2.100", "255.255.255.0", nullptr, 0, "0", "va", " inet 192.0.2.100/24 "},
+        {"va", "192.0.2.1", nullptr, nullptr, 1, "0", "va", " inet 192.0.2.100/24 "},
     };
+    ASSERT_TRUE(configure(net->a(), {"addr add 203.0.113.40/24 dev va", "addr add 203.0.113.40/32 dev va",
+                                     "route add 203.0.113.128/25 via 192.0.2.254"}));
     for (const auto& r : rows) {
         const std::string label = std::string(r.ifname) + " " + r.addr + (r.remove ? " remove" : " add");
         EXPECT_EQ(said_in(net->a(), [&] {
@@ -318,6 +326,7 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
         const std::string shown = net->ip_out(net->a(), std::string("-4 -o addr show dev ") + r.dev);
         EXPECT_EQ(shown.find(r.shown.substr(r.shown[0] == '-')) == std::string::npos, r.shown[0] == '-') << label << "\n" << shown;
     }
+    EXPECT_EQ(net->ip_out(net->a(), "route show 203.0.113.128/25"), "203.0.113.128/25 via 192.0.2.254 dev va \n");
     // A change after a move to another namespace lands there, not through a netlink socket left in the first.
     EXPECT_EQ(said_in(net->a(), [&] {
         int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0), second = -1;

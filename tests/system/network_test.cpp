@@ -1,6 +1,7 @@
 // The network primitives and the vtnet command on the real kernel, in namespaces each test makes;
 // what the kernel holds is read back with ip, what the segment saw on the observer's bridge.
 #include "cping/cping.hpp"
+#include "cutil/arpcast.hpp"
 #include "cutil/arpframe.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/ifaddr.hpp"
@@ -337,7 +338,7 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
     EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
 }
 
-TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
+TEST_F(NetWrite, HostRoutesFlagsAndDeviceBindingsAsTheKernelShowsThem)
 {
     // A route already there, or already gone, is what was wanted.
     for (int del : {0, 0, 1, 1}) {
@@ -353,6 +354,17 @@ TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
         const std::string link = net->ip_out(net->a(), "-o link show va");
         EXPECT_EQ(link.substr(0, link.find('>')).find(",UP") != std::string::npos || link.find("<UP") != std::string::npos, up == 1);
     }
+    // A packet device stays bound to its own interface, whatever is bound after it.
+    ASSERT_TRUE(configure(net->a(), {"link add vc address 02:00:00:00:0a:03 type veth peer name vd", "link set vc up", "link set vd up"}));
+    const unique_fd at_b = vttest::arp_listener(net->b(), "vb"), at_d = vttest::arp_listener(net->a(), "vd");
+    EXPECT_EQ(said_in(net->a(), [] {
+        unique_fd va = initdevice("va"), vc = initdevice("vc");
+        const arp_frame by_va = build_arp_announcement({2, 0, 0, 0, 0x0a, 1}, inet_addr(moved));
+        const arp_frame by_vc = build_arp_announcement({2, 0, 0, 0, 0x0a, 3}, inet_addr(moved));
+        return platform::active().packet_write(va.get(), by_va) * 10 + platform::active().packet_write(vc.get(), by_vc);
+    }), "0");
+    EXPECT_EQ(vttest::announcements(at_b.get(), moved), announcements_by("020000000a01", 1));
+    EXPECT_EQ(vttest::announcements(at_d.get(), moved), announcements_by("020000000a03", 1));
 }
 
 // After each line: what vtnet said, what A's va and lo and B's vb hold, A's host routes, and the announcements seen.

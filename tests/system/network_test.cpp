@@ -449,7 +449,8 @@ TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)
         expect_said(net->a(), {line});
         ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
         EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), ignore == 0 ? "0" : "1") << ignore;
-        EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }), ignore == 0 ? "10" : "0");
+        const auto answered_on = [] { return parked_answered_on("va:1") * 100 + parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); };
+        EXPECT_EQ(said_in(net->a(), answered_on), ignore == 0 ? "110" : "0");
     }
     // Without privileges: the probe's socket and every packet device are refused.
     std::string refused = "check = 1 [";

@@ -1,6 +1,7 @@
 // The network primitives and the vtnet command on the real kernel, in namespaces each test makes;
 // what the kernel holds is read back with ip, what the segment saw on the observer's bridge.
 #include "cping/cping.hpp"
+#include "cutil/arpcast.hpp"
 #include "cutil/arpframe.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/ifaddr.hpp"
@@ -308,7 +309,15 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
         {"va:1", "203.0.113.12", "255.255.255.255", nullptr, 0, "0", "va", " inet 203.0.113.12/32 "}, // an alias name: its interface
         {"nosuch0", "203.0.113.11", "255.255.255.255", nullptr, 0, set + "nosuch0 (203.0.113.11) : No such device or address\n", "va",
          "- 203.0.113.11/"},
+        // The address alone names what changes: one copy under the new netmask, every copy removed.
+        {"va", "198.51.100.1", "255.255.255.255", nullptr, 0, "0", "va", "- 198.51.100.1/24"},
+        {"va", "203.0.113.40", nullptr, nullptr, 1, "0", "va", "- 203.0.113.40/"},
+        // A primary goes alone: what Linux drops with it comes back.
+        {"va", "192.0.2.100", "255.255.255.0", nullptr, 0, "0", "va", " inet 192.0.2.100/24 "},
+        {"va", "192.0.2.1", nullptr, nullptr, 1, "0", "va", " inet 192.0.2.100/24 "},
     };
+    ASSERT_TRUE(configure(net->a(), {"addr add 203.0.113.40/24 dev va", "addr add 203.0.113.40/32 dev va",
+                                     "route add 203.0.113.128/25 via 192.0.2.254"}));
     for (const auto& r : rows) {
         const std::string label = std::string(r.ifname) + " " + r.addr + (r.remove ? " remove" : " add");
         EXPECT_EQ(said_in(net->a(), [&] {
@@ -318,6 +327,7 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
         const std::string shown = net->ip_out(net->a(), std::string("-4 -o addr show dev ") + r.dev);
         EXPECT_EQ(shown.find(r.shown.substr(r.shown[0] == '-')) == std::string::npos, r.shown[0] == '-') << label << "\n" << shown;
     }
+    EXPECT_EQ(net->ip_out(net->a(), "route show 203.0.113.128/25"), "203.0.113.128/25 via 192.0.2.254 dev va \n");
     // A change after a move to another namespace lands there, not through a netlink socket left in the first.
     EXPECT_EQ(said_in(net->a(), [&] {
         int first = unix_ifconfig("va", "203.0.113.30", "255.255.255.255", nullptr, 0, 0), second = -1;
@@ -328,7 +338,7 @@ TEST_F(NetWrite, AddressesAddedAndRemovedAsIpShowsThemWhereverTheProcessIs)
     EXPECT_EQ(net->ip_out(net->a(), "-4 -o addr show").find("203.0.113.31"), std::string::npos);
 }
 
-TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
+TEST_F(NetWrite, HostRoutesFlagsAndDeviceBindingsAsTheKernelShowsThem)
 {
     // A route already there, or already gone, is what was wanted.
     for (int del : {0, 0, 1, 1}) {
@@ -344,6 +354,17 @@ TEST_F(NetWrite, HostRoutesAndFlagsChangedAsIpShowsThem)
         const std::string link = net->ip_out(net->a(), "-o link show va");
         EXPECT_EQ(link.substr(0, link.find('>')).find(",UP") != std::string::npos || link.find("<UP") != std::string::npos, up == 1);
     }
+    // A packet device stays bound to its own interface, whatever is bound after it.
+    ASSERT_TRUE(configure(net->a(), {"link add vc address 02:00:00:00:0a:03 type veth peer name vd", "link set vc up", "link set vd up"}));
+    const unique_fd at_b = vttest::arp_listener(net->b(), "vb"), at_d = vttest::arp_listener(net->a(), "vd");
+    EXPECT_EQ(said_in(net->a(), [] {
+        unique_fd va = initdevice("va"), vc = initdevice("vc");
+        const arp_frame by_va = build_arp_announcement({2, 0, 0, 0, 0x0a, 1}, inet_addr(moved));
+        const arp_frame by_vc = build_arp_announcement({2, 0, 0, 0, 0x0a, 3}, inet_addr(moved));
+        return platform::active().packet_write(va.get(), by_va) * 10 + platform::active().packet_write(vc.get(), by_vc);
+    }), "0");
+    EXPECT_EQ(vttest::announcements(at_b.get(), moved), announcements_by("020000000a01", 1));
+    EXPECT_EQ(vttest::announcements(at_d.get(), moved), announcements_by("020000000a03", 1));
 }
 
 // After each line: what vtnet said, what A's va and lo and B's vb hold, A's host routes, and the announcements seen.
@@ -428,7 +449,8 @@ TEST_F(Vtnet, CheckNamesWhatWouldStopThePrimitives)
         expect_said(net->a(), {line});
         ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
         EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), ignore == 0 ? "0" : "1") << ignore;
-        EXPECT_EQ(said_in(net->a(), [] { return parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); }), ignore == 0 ? "10" : "0");
+        const auto answered_on = [] { return parked_answered_on("va:1") * 100 + parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); };
+        EXPECT_EQ(said_in(net->a(), answered_on), ignore == 0 ? "110" : "0");
     }
     // Without privileges: the probe's socket and every packet device are refused.
     std::string refused = "check = 1 [";

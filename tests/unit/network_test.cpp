@@ -24,6 +24,7 @@
 #include <functional>
 #include <numeric>
 #include <ranges>
+#include <sstream>
 #include <variant>
 
 using namespace cutil;
@@ -139,8 +140,8 @@ std::string read_line(std::vector<const char*> args)
     if (const auto* misuse = std::get_if<Vtnet::usage_error>(&parsed))
         return misuse->message;
     const Vtnet::request& r = std::get<Vtnet::request>(parsed);
-    if (r.help)
-        return r.command ? "help " + std::string(r.command->name) : "help";
+    if (r.help || r.version)
+        return r.command ? "help " + std::string(r.command->name) : r.help ? "help" : "version";
     const auto operand = [](std::string line, const std::string& o) { return line + " " + o; };
     const std::string line = std::accumulate(r.operands.begin(), r.operands.end(), std::string(r.command->name), operand);
     return line + " forget=" + std::to_string(r.forget) + " count=" + std::to_string(r.count);
@@ -571,11 +572,13 @@ TEST(Linger, WaitEndsWhenTheAddressIsSilentOrResolvedElsewhere)
 
 TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
 {
-    const std::string take = "; usage: vtnet take IF ADDR", garp = "; usage: vtnet garp IF ADDR [COUNT]";
+    const std::string take = "; usage: vtnet take IF ADDR", garp = "; usage: vtnet garp IF ADDR [COUNT]", alias = " (an alias is IF:N)";
     const std::pair<std::vector<const char*>, std::string> rows[] = {
         {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"},
         {{"release", "--forget", "va", "192.0.2.7"}, "release va 192.0.2.7 forget=1 count=3"},
-        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va:1 192.0.2.7 forget=0 count=0"},
+        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va 192.0.2.7 forget=0 count=0"}, // an alias is its interface
+        {{"netmask", "lo0:12"}, "netmask lo0 forget=0 count=3"},
+        {{"--version", "x"}, "version"},
         {{"garp", "va", "192.0.2.7", "100"}, "garp va 192.0.2.7 forget=0 count=100"},
         {{"route", "del", "192.0.2.7"}, "route del 192.0.2.7 forget=0 count=3"},
         {{"check"}, "check forget=0 count=3"},
@@ -590,9 +593,13 @@ TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
         {{"take", "va", "192.0.2.7", "x"}, "vtnet take: unexpected operand 'x'" + take},
         {{"take", "--forget", "va", "192.0.2.7"}, "vtnet take: unknown option '--forget'" + take},
         {{"take", "abcdefghijklmnop", "192.0.2.7"}, "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
-        {{"take", "v/a", "192.0.2.7"}, "vtnet take: bad interface name 'v/a'" + take},
-        {{"take", "", "192.0.2.7"}, "vtnet take: bad interface name ''" + take},
-        {{"take", "va\n", "192.0.2.7"}, "vtnet take: bad interface name 'va?'" + take}, // one line, whatever the operand holds
+        {{"take", "v/a", "192.0.2.7"}, "vtnet take: bad interface name 'v/a'" + alias + take},
+        {{"take", "", "192.0.2.7"}, "vtnet take: bad interface name ''" + alias + take},
+        {{"take", "va\n", "192.0.2.7"}, "vtnet take: bad interface name 'va?'" + alias + take}, // one line, whatever it holds
+        {{"take", "va:x", "192.0.2.7"}, "vtnet take: bad interface name 'va:x'" + alias + take},
+        {{"take", ":1", "192.0.2.7"}, "vtnet take: bad interface name ':1'" + alias + take},
+        {{"take", "lo0", "127.0.0.1"}, "vtnet take: address '127.0.0.1' is the loopback's own" + take},
+        {{"route", "show"}, "vtnet route: expected add or del, not 'show'; usage: vtnet route add|del ADDR"},
         {{"garp", "va", "192.0.2.7", "101"}, "vtnet garp: bad count '101' (0 to 100)" + garp},
         {{"garp", "va", "192.0.2.7", "3x"}, "vtnet garp: bad count '3x' (0 to 100)" + garp},
         {{"garp", "va", "192.0.2.7", "-1"}, "vtnet garp: unknown option '-1'" + garp},
@@ -602,4 +609,14 @@ TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
         EXPECT_EQ(read_line(args), read);
     for (const char* addr : {"192.0.2", "192.0.2.256", "0.0.0.0", "255.255.255.255", " 192.0.2.7"})
         EXPECT_EQ(read_line({"take", "va", addr}), "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
+    // Every help fits 80 columns, one status a line.
+    std::vector<std::string> helps{Vtnet::help_text({.help = true}, Vtnet::subcommands())};
+    for (const Vtnet::subcommand& sub : Vtnet::subcommands())
+        helps.push_back(Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands()));
+    for (const std::string& help : helps) {
+        std::istringstream lines(help);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
+        EXPECT_NE(help.find("\n  2  a usage error\n"), std::string::npos) << help;
+    }
 }

@@ -18,11 +18,31 @@ namespace {
 
 const fs::path mount_point = replaced_directory();
 
+// The binary where the user nobody can run it: a copy in a directory anyone may search, since a
+// checkout under a home of mode 0700 is out of nobody's reach. One copy per test process.
+const char* reachable_binary()
+{
+    static const struct copy {
+        std::string dir = "/tmp/vtbin.XXXXXX", path;
+        copy()
+        {
+            if (!::mkdtemp(dir.data()) || ::chmod(dir.c_str(), 0755) != 0)
+                throw std::runtime_error("mkdtemp");
+            path = dir + "/vtpasswd";
+            fs::copy_file(VTPASSWD_BINARY, path);
+            ::chmod(path.c_str(), 0755);
+        }
+        ~copy() { std::error_code ignored; fs::remove_all(dir, ignored); }
+    } binary;
+    return binary.path.c_str();
+}
+
 // Forks the binary inside the namespace, writing on out and err; the parent writes its input.
 pid_t spawn(const std::string& root, const std::string& input, int out, int err, const environment& env,
             const char* argv0, const child_setup& setup)
 {
     pipe_ends in;
+    const char* binary = reachable_binary();
     if (const pid_t pid = ::fork(); pid != 0) {
         in.r.reset();
         write_all(in.w.get(), input);
@@ -40,7 +60,7 @@ pid_t spawn(const std::string& root, const std::string& input, int out, int err,
     for (const auto& [name, value] : env)
         value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     char* argv[] = {const_cast<char*>(argv0), nullptr};
-    ::execv(VTPASSWD_BINARY, argv);
+    ::execv(binary, argv);
     std::_Exit(127);
 }
 

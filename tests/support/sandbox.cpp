@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,34 +20,32 @@ namespace {
 // The directory the sandbox replaces: two levels above the etc directory.
 const fs::path mount_point = fs::path(VT_ETC_DIR).parent_path().parent_path();
 
-bool write_proc(const char* path, const std::string& text)
+// The binary where the user nobody can run it: a copy in a directory anyone may search, since a
+// checkout under a home of mode 0700 is out of nobody's reach. One copy per test process.
+const char* reachable_binary()
 {
-    return !!(std::ofstream(path) << text << std::flush);
+    static const struct copy {
+        std::string dir = "/tmp/vtbin.XXXXXX", path;
+        copy()
+        {
+            if (!::mkdtemp(dir.data()) || ::chmod(dir.c_str(), 0755) != 0)
+                throw std::runtime_error("mkdtemp");
+            path = dir + "/vtpasswd";
+            fs::copy_file(VTPASSWD_BINARY, path);
+            ::chmod(path.c_str(), 0755);
+        }
+        ~copy()
+        {
+            std::error_code ignored;
+            fs::remove_all(dir, ignored);
+        }
+    } binary;
+    return binary.path.c_str();
 }
-
-std::string failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 } // namespace
 
-std::string enter_namespace(const std::string& root, const std::string& at)
-{
-    const uid_t uid = ::getuid();
-    const gid_t gid = ::getgid();
-    // An ordinary user first becomes root of a user namespace of its own.
-    if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
-        return failed("unshare");
-    if (uid != 0) {
-        write_proc("/proc/self/setgroups", "deny"); // absent on old kernels, which need no denial
-        if (!write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
-            || !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
-            return "cannot map the user into its namespace";
-    }
-    const std::string target = at.empty() ? mount_point.string() : at;
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount(root.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
-        return failed("mount");
-    return {};
-}
+std::string replaced_directory() { return mount_point.string(); }
 
 std::string sandbox_unavailable()
 {
@@ -90,6 +86,7 @@ void sandbox::make_etc() const
 // In a child: the namespace, the setup, the environment, then the binary.
 void sandbox::exec(const environment& env, const char* argv0, const child_setup& setup) const
 {
+    const char* binary = reachable_binary();
     if (std::string why = enter_namespace(root_); !why.empty()) {
         write_all(2, "sandbox: " + why + "\n");
         std::_Exit(126);
@@ -99,7 +96,7 @@ void sandbox::exec(const environment& env, const char* argv0, const child_setup&
     for (const auto& [name, value] : env)
         value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     char* argv[] = {const_cast<char*>(argv0), nullptr};
-    ::execv(VTPASSWD_BINARY, argv);
+    ::execv(binary, argv);
 }
 
 child_run sandbox::run(const std::string& input, const environment& env, const char* argv0,

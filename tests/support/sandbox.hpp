@@ -16,6 +16,8 @@ using environment = std::map<std::string, std::optional<std::string>>; // nullop
 // Runs in the child after the namespace and the standard descriptors, just before the binary.
 using child_setup = std::function<void()>;
 
+// The directory a sandbox replaces: two levels above the etc directory.
+std::string replaced_directory();
 // Enters, in the calling process, a mount namespace in which `root` stands at `at` (by default
 // the etc directory's grandparent). Answers why not, or empty.
 std::string enter_namespace(const std::string& root, const std::string& at = "");

@@ -1,6 +1,5 @@
-// The command on the real binary, and the locations file, in a sandbox that stands in for the
-// host's directories. Records are laid out by hand and digests made by openssl, not by the code
-// under test.
+// The command on the real binary, and the locations file, in a sandbox that stands in for the host's
+// directories. Records are laid out by hand and digests made by openssl, not by the code under test.
 #include "command/vtlocations.hpp"
 #include "support/console.hpp"
 #include "support/sandbox.hpp"
@@ -27,11 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string check_dir =
-    ". Please check that the directory exists with the appropriate permissions set.\n";
-const std::string users_path = VT_ETC_DIR "/vanto_users.dat";
-const std::string unopened = "Could not open password file " + users_path + check_dir;
-const std::string no_etc = "rmdir $E $P"; // the binary makes both again where it makes its directory
+const std::string check_dir = ". Please check that the directory exists with the appropriate permissions set.\n";
+const std::string unopened = "Could not open password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
+const std::string no_etc = "rmdir $E $P"; // the binary makes both again where it creates its directory
 
 std::string record(const std::string& user, int number, const std::string& salt,
                    const std::string& md5, const std::string& hidesalt, const std::string& secret)
@@ -71,32 +68,21 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
                      + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
 }
 
-// The etc files: records as names ("*" if new), a short tail as "~" and its length, modes other
-// than 700 and 600.
+// The etc files: records as names ("*" if new), a short tail as "~" and its length, modes other than 700 and 600.
 std::string listing(const sandbox& box, const std::vector<std::string>& old)
 {
     if (!fs::is_directory(box.etc_dir()))
         return "no etc";
     char modes[16];
-    std::snprintf(modes, sizeof modes, "%o %o: ", file_mode(box.etc_dir() + "/.."),
-                  file_mode(box.etc_dir()));
-    const auto names = [&](const std::string& content) {
-        std::string out;
-        for (const std::string& line : lines_of(content)) {
-            out += out.empty() ? "" : " ";
-            if (line.size() < 157)
-                out += "~" + std::to_string(line.size());
-            else
-                out += line.substr(0, line.find(' ')) + (std::ranges::count(old, line) ? "" : "*");
-        }
-        return out;
-    };
-    std::string out = (modes == std::string("700 700: ") ? "" : modes) + tree(box.etc_dir(), names);
-    const std::pair<const char*, const char*> renamed[] = {
-        {"old_vanto_users\\.dat", "backup"},
-        {"vanto_users\\.dat", "users"},
-        {" 600\\b", ""}};
-    for (const auto& [from, to] : renamed)
+    std::snprintf(modes, sizeof modes, "%o %o: ", file_mode(box.etc_dir() + "/.."), file_mode(box.etc_dir()));
+    std::string out = (modes == std::string("700 700: ") ? "" : modes) + tree(box.etc_dir(), [&](const std::string& content) {
+        std::string names;
+        for (const std::string& line : lines_of(content))
+            names += (names.empty() ? "" : " ") + (line.size() < 157 ? "~" + std::to_string(line.size())
+                                                                     : line.substr(0, line.find(' ')) + (std::ranges::count(old, line) ? "" : "*"));
+        return names;
+    });
+    for (const auto& [from, to] : {std::pair{"old_vanto_users\\.dat", "backup"}, {"vanto_users\\.dat", "users"}, {" 600\\b", ""}})
         out = std::regex_replace(out, std::regex(from), to);
     return out;
 }
@@ -106,8 +92,7 @@ void shell_in(const sandbox& box, const std::string& command)
 {
     if (command.empty())
         return;
-    const std::string vars = "E=" + box.etc_dir()
-                             + " P=$(dirname $E) U=$E/vanto_users.dat B=$E/old_vanto_users.dat; umask 077; ";
+    const std::string vars = "E=" + box.etc_dir() + " P=$(dirname $E) U=$E/vanto_users.dat B=$E/old_vanto_users.dat; umask 077; ";
     EXPECT_EQ(output_of(vars + command + " && echo done"), "done\n") << command;
 }
 
@@ -128,7 +113,7 @@ void check(const run_case& c)
     box.make_etc();
     if (c.users)
         write_file(box.users(), *c.users);
-    // Standard error without times, nor the lines of the host's shell, rm and sanitizer.
+    // Standard error without times, nor the lines of the host's shell, rm and sanitizer, in their words.
     static const std::regex theirs("^((/bin/)?sh: |rm: |==\\d+==).*\n?", std::regex::multiline);
     shell_in(box, c.prepare);
     std::string statuses, err;
@@ -156,19 +141,34 @@ void refuse_fsync()
                           BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
                           BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
     sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0
-        || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
         std::_Exit(125);
 }
 
-// A line that never ends, in little memory (the sanitizer's allocator is told to fail instead of
-// a limit).
+// Every step that could follow a swapped name is refused (x86-64 system call numbers): by-name link,
+// rename, unlink, mkdir and open; an openat that creates without O_EXCL or O_NOFOLLOW, or names a file
+// within a directory descriptor without O_NOFOLLOW; a linkat that follows.
+void follow_nothing()
+{
+    const auto on = [](int nr, unsigned char to) -> sock_filter { return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), to, 0); };
+    const auto arg = [](int i) -> sock_filter { return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i)); };
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), on(SYS_openat, 8), on(SYS_linkat, 14), on(SYS_open, 16),
+        on(SYS_creat, 15), on(SYS_link, 14), on(SYS_rename, 13), on(SYS_unlink, 12), on(SYS_mkdir, 11), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_CREAT, 0, 1), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW | O_EXCL, 0, 7),
+        arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0), arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
+        arg(4), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_SYMLINK_FOLLOW, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM)};
+    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        std::_Exit(125);
+}
+
+// A line that never ends, in little memory (the sanitizer's allocator is told to fail instead of a limit).
 void endless_line_in_little_memory()
 {
     const char* given = std::getenv("ASAN_OPTIONS");
-    const std::string options = std::string(given ? given : "")
-                                + ":allocator_may_return_null=1:max_allocation_size_mb=64";
-    ::setenv("ASAN_OPTIONS", options.c_str(), 1);
+    ::setenv("ASAN_OPTIONS", (std::string(given ? given : "") + ":allocator_may_return_null=1:max_allocation_size_mb=64").c_str(), 1);
     cutil::unique_fd zero(::open("/dev/zero", O_RDONLY));
 #if !defined(__SANITIZE_ADDRESS__)
     const rlimit little{256 << 20, 256 << 20};
@@ -180,20 +180,18 @@ void endless_line_in_little_memory()
 }
 
 std::string changed(const std::string& user) { return "Password changed for user " + user + ".\n"; }
-
+std::string kept_aside(int n) { return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in " VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n"; }
+std::string unsafe(const std::string& dir, const std::string& why) { return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n"; }
+const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
 std::string bad_old(const std::string& pw, const std::string& user)
 {
     return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
 }
-
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
-
 std::string upper(const std::string& hex) { return output_of("printf %s " + hex + " | tr a-f A-F"); }
 
-// nobody owns the etc directory, root the user file: protected hard links refuse nobody a link,
-// not a rename.
-const std::string refuse_link =
-    "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
+// nobody owns the etc directory, root the user file: protected hard links refuse nobody a link, not a rename.
+const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
 
 std::string read_back(Vtfiles::location_system which)
 {
@@ -209,61 +207,57 @@ using LocationsFile = sandbox_test;
 
 TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothing)
 {
-    const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5";
-    const std::string md5 = openssl_iterated_md5("pw", salt, 3), hex = "z0000G" + std::string(26, '0');
+    const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5", md5 = openssl_iterated_md5("pw", salt, 3), hex = "z0000G" + std::string(26, '0');
     const auto with_password = [&](const char* user, const char* pw, int n) {
         return record(user, n, salt, openssl_iterated_md5(pw, salt, n), salt, salt);
     };
-    const std::string bob = with_password("bob", "old", 7);
-    const std::string right = with_password("dup", "pw", 2), other = with_password("dup", "x", 2);
+    const std::string bob = with_password("bob", "old", 7), right = with_password("dup", "pw", 2), other = with_password("dup", "x", 2);
     const std::string ab = filler("alice") + filler("bob"), twenty = "abcdefghijklmnopqrstuvwxyz";
-    const std::string unreadable =
-        "Encountered an error while reading the password file " + users_path + check_dir;
-    const std::string bad_hex = "ERR (T):: hexcode was called with bad char ";
-    const std::string kept = "mv $U $B && ", in_twenty = "abcdefghijklmnopqrst*";
+    const std::string unreadable = "Encountered an error while reading the password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
     const run_case cases[] = {
-        {"right old password", filler("first") + bob + filler("last"),
-         {"bob new old\n", "bob other old\n", "bob other new\n"}, "0 1 0",
-         changed("bob") + bad_old("old", "bob") + changed("bob"), "backup first bob* last; users first bob* last"},
-        {"names whole and case-sensitive, any old password for a new user", ab,
-         {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0", changed("Bob") + changed("bo") + changed("bobby"),
-         "backup alice bob Bob* bo*; users alice bob Bob* bo* bobby*"},
-        {"last duplicate wrong", right + other, {"dup new pw\n"}, "1", changed("dup") + bad_old("pw", "dup"),
-         "backup dup dup; users dup* dup"},
-        {"last duplicate right", other + right, {"dup new pw\n"}, "0", bad_old("pw", "dup") + changed("dup"),
-         "backup dup dup; users dup dup*"},
-        {"a name beyond twenty is cut and found again", {},
-         {twenty + " p1\n", twenty + " p2 p1\n", twenty + " p3 p1\n"}, "0 0 1",
-         changed(twenty) + changed(twenty) + bad_old("p1", twenty), "backup " + in_twenty + "; users " + in_twenty},
+        {"right old password", filler("first") + bob + filler("last"), {"bob new old\n", "bob other old\n", "bob other new\n"},
+         "0 1 0", changed("bob") + bad_old("old", "bob") + changed("bob"), "backup first bob* last; users first bob* last"},
+        {"names whole and case-sensitive, any old password for a new user", ab, {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0",
+         changed("Bob") + changed("bo") + changed("bobby"), "backup alice bob Bob* bo*; users alice bob Bob* bo* bobby*"},
+        {"last duplicate wrong", right + other, {"dup new pw\n"}, "1", changed("dup") + bad_old("pw", "dup"), "backup dup dup; users dup* dup"},
+        {"last duplicate right", other + right, {"dup new pw\n"}, "0", bad_old("pw", "dup") + changed("dup"), "backup dup dup; users dup dup*"},
+        {"a name beyond twenty is cut and found again", {}, {twenty + " p1\n", twenty + " p2 p1\n", twenty + " p3 p1\n"}, "0 0 1",
+         changed(twenty) + changed(twenty) + bad_old("p1", twenty), "backup abcdefghijklmnopqrst*; users abcdefghijklmnopqrst*"},
         // An upper-case salt decodes to the same bytes; an upper-case digest never matches.
         {"digit case", record("up", 3, upper(salt), md5, salt, salt) + record("down", 3, salt, upper(md5), salt, salt),
          {"up x pw\n", "down x pw\n"}, "0 1", changed("up") + bad_old("pw", "down"), "backup up* down; users up* down"},
         {"salt not hex", record("u", 200, hex, hex, hex, hex), {"u new old\n"}, "1",
-         bad_hex + "z\n" + bad_hex + "g\n" + bad_old("old", "u"), "backup u; users u"},
+         "ERR (T):: hexcode was called with bad char z\nERR (T):: hexcode was called with bad char g\n" + bad_old("old", "u"), "backup u; users u"},
         {"short last line", ab + filler("bob").substr(0, 156), {"bob new\n"}, "1", bad_old("", "bob") + unreadable,
          "backup alice bob ~156; users alice bob ~156"},
-        {"count with letters", filler("a") + with_count(filler("x"), "abc"), {"a new\n"}, "1",
-         bad_old("", "a") + unopened, "backup a x; users a x"},
-        {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1",
-         unopened, "backup neg b; users neg b"},
-        {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a",
-         "ln -s /nonexistent/x $B"},
-        {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*",
-         "echo x > $U.new && echo x > $B.new"},
-        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", changed("c"),
-         "backup; backup.1 alice bob; users c*", "mv $U $B"},
-        {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", changed("d"),
-         "backup; backup.1 ~5; backup.2 c; users d*", kept + "echo kept > $B.1"},
+        {"count with letters", filler("a") + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "backup a x; users a x"},
+        {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
+        {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
+        {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
+        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
+        {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", kept_aside(2) + changed("d"), "backup; backup.1 ~5; backup.2 c; users d*",
+         "mv $U $B && echo kept > $B.1"},
         {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
-        {"sync refused", ab, {"c pw\n"}, "1", changed("c") + unopened, "backup alice bob; users alice bob", "",
-         {}, refuse_fsync},
-        {"FIFO would hold run and lock", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo",
-         kept + "mkfifo $U"},
-        {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", kept + "mkdir $U"},
-        {"device", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users device",
-         kept + "mknod -m 600 $U c 1 3"},
-        {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link",
-         kept + "mkfifo $E/f && ln -s $E/f $U"},
+        {"sync refused", ab, {"c pw\n"}, "1", unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
+        {"FIFO would hold run and lock", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
+        {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
+        {"device", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
+        {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
+        {"link to a file", filler("kept"), {"u p\n"}, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
+        {"no step follows a name", filler("a"), {"b p\n"}, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
+         {}, follow_nothing},
+        {"etc directory of another user", filler("a"), {"b p\n"}, "1", unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"),
+         "users a", "chown nobody $E"},
+        {"etc directory a link", filler("a"), {"b p\n"}, "1", unsafe(etc, "is a symbolic link. Please put the directory itself in its place"),
+         "users a", "mv $E $P/real && ln -s real $E"},
+        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", unsafe(etc, "is writable by its group. Please take that away (chmod g-w " + etc + ")"),
+         "700 770: users a", "chmod 770 $E"},
+        {"parent writable by others", filler("a"), {"b p\n"}, "1",
+         unsafe(etc_parent, "is writable by others. Please take that away (chmod o-w " + etc_parent + ")"), "707 700: users a", "chmod 707 $P"},
+        {"staff-writable stand-in for /usr/local", filler("a"), {"b p\n"}, "1",
+         unsafe(stand_in, "is writable by its group. Please take that away (chmod g-w " + stand_in + ")"), "users a", "chmod 2775 $P/.."},
+        {"lock held past the bound", filler("a"), {"b p\n"}, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
+         " Please try again once it has finished.\n", "users a", "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},
     };
     for (const run_case& c : cases)
         check(c);
@@ -272,57 +266,40 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
 TEST_F(Vtpasswd, ANewRecordCarriesDigestsAnIndependentToolConfirms)
 {
     ASSERT_EQ(box.run("admin s3cret\n").status, 0);
-    const std::string content = read_file(box.users());
-    const std::string salt = content.substr(25, 32), hidesalt = content.substr(91, 32);
+    const std::string content = read_file(box.users()), salt = content.substr(25, 32), hidesalt = content.substr(91, 32);
     EXPECT_NE(salt, hidesalt);
-    EXPECT_EQ(content, record("admin", 200, salt, openssl_iterated_md5("s3cret", salt, 200), hidesalt,
-                              openssl_iterated_md5("s3cret", hidesalt, 1)));
+    EXPECT_EQ(content, record("admin", 200, salt, openssl_iterated_md5("s3cret", salt, 200), hidesalt, openssl_iterated_md5("s3cret", hidesalt, 1)));
 }
 
 TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
 {
-    const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "backup; users u*";
-    const std::string fatal = "Fatal error: uncaught exception ";
-    const std::string permissions = "ERR (T):: set_permissions called in Unix!";
+    const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "backup; users u*", fatal = "Fatal error: uncaught exception ";
+    const std::string permissions = "ERR (T):: set_permissions called in Unix!ERR (T):: set_permissions called in Unix!";
     const auto os_type = [](const char* os) { return environment{{"OS_TYPE", os}}; };
-    const environment windows{{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}};
-    const std::string not_dir = "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n";
     const run_case cases[] = {
-        {"few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1",
-         usage + usage + usage + usage + usage, "no etc", no_etc},
+        {"few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc", no_etc},
         {"single spaces split fields, empty ones too; a carriage return stays in the last", {},
-         {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n",
-          "carol q \n"},
-         "0 0 0 0 1 0 0 0",
-         changed("bob") + changed("carol") + changed("") + changed("dave") + bad_old("pw", "dave")
-             + changed("dave") + changed("bob") + changed("carol"),
-         "backup bob* carol* * dave*; users bob* carol* * dave*"},
+         {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n", "carol q \n"}, "0 0 0 0 1 0 0 0",
+         changed("bob") + changed("carol") + changed("") + changed("dave") + bad_old("pw", "dave") + changed("dave") + changed("bob") +
+             changed("carol"), "backup bob* carol* * dave*; users bob* carol* * dave*"},
         {"end of input", {}, {""}, "2", fatal + "End_of_file\n", "no etc", no_etc},
-        {"endless line", {}, {""}, "2", fatal + "Out_of_memory\n", "no etc", no_etc, {},
-         endless_line_in_little_memory},
+        {"endless line", {}, {""}, "2", fatal + "Out_of_memory\n", "no etc", no_etc, {}, endless_line_in_little_memory},
         {"FreeBSD", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("FreeBSD")},
         {"Solaris", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("Solaris")},
-        {"no identity", {}, {"u p\n"}, "0", changed("u"), made, no_etc,
-         {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
-        {"OS when OS_TYPE is unset", {}, {"u p\n"}, "0", changed("u"), made, no_etc,
-         {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
-        {"Linux, existing directory keeps its mode", {}, {"u p\n"}, "0", changed("u"), "700 755: " + made,
-         "chmod 755 $E", os_type("Linux")},
-        {"other identities behave as Unix, creating nothing", {}, {"u p\n"}, "1", unopened, "no etc", no_etc,
-         os_type("Plan9")},
-        {"OS_TYPE set, even empty, wins over OS", {}, {"u p\n"}, "1", unopened, "no etc", no_etc,
-         {{"OS_TYPE", ""}, {"OS", "Linux"}}},
+        {"no identity", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
+        {"OS when OS_TYPE is unset", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
+        {"Linux, existing directory keeps its mode", {}, {"u p\n"}, "0", changed("u"), "700 755: " + made, "chmod 755 $E", os_type("Linux")},
+        {"other identities behave as Unix, creating nothing", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, os_type("Plan9")},
+        {"OS_TYPE set, even empty, wins over OS", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
         {"other identity, directory there", {}, {"u p\n"}, "0", changed("u"), made, "", os_type("linux")},
-        {"uncreatable directory", {}, {"u p\n"}, "2", fatal + not_dir, "no etc", no_etc + " && echo x > $P",
-         os_type("FreeBSD")},
+        {"uncreatable directory", {}, {"u p\n"}, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n", "no etc",
+         no_etc + " && echo x > $P", os_type("FreeBSD")},
         {"Windows: a \"del\" this host lacks, yet the backup is replaced", {}, {"u p\n", "v p\n"}, "0 0",
-         permissions + permissions + changed("u") + permissions + permissions + changed("v"),
-         "backup u*; users u* v*", "", windows},
+         permissions + changed("u") + permissions + changed("v"), "backup u*; users u* v*", "", {{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}}},
     };
     for (const run_case& c : cases)
         check(c);
-    EXPECT_EQ(box.run("\n", {}, "/opt/bin/vtpasswd").err,
-              "Usage: /opt/bin/vtpasswd user passwd [oldpasswd]\n");
+    EXPECT_EQ(box.run("\n", {}, "/opt/bin/vtpasswd").err, "Usage: /opt/bin/vtpasswd user passwd [oldpasswd]\n");
 }
 
 TEST_F(Safety, OverlappingRunsForDifferentUsersAllLand)
@@ -339,8 +316,7 @@ TEST_F(Safety, OverlappingRunsForDifferentUsersAllLand)
     EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
 }
 
-// Runs killed at instants spread across a whole run leave the user file whole, and the next
-// starts from it.
+// Runs killed at instants spread across a whole run leave the user file whole, and the next starts from it.
 void check_killed_runs(const sandbox& box, const child_setup& as, const std::string& before_each)
 {
     write_file(box.users(), users_file_of(100000));
@@ -358,16 +334,14 @@ void check_killed_runs(const sandbox& box, const child_setup& as, const std::str
         wait_status(pid);
         const std::string now = read_file(box.users());
         interrupted += now == before;
-        const bool added = now.size() == before.size() + 157 && now.starts_with(before + name);
-        EXPECT_TRUE(now == before || added) << "round " << round;
+        EXPECT_TRUE(now == before || (now.size() == before.size() + 157 && now.starts_with(before + name))) << "round " << round;
     }
     EXPECT_GT(interrupted, 0) << "no kill landed inside a run";
     shell_in(box, before_each);
     const std::string last = read_file(box.users());
     EXPECT_EQ(box.run("final pw\n", {}, "vtpasswd", as).status, 0);
     const std::string after = read_file(box.users());
-    EXPECT_TRUE(after.size() == last.size() + 157 && after.starts_with(last))
-        << "the next run did not start from the whole file";
+    EXPECT_TRUE(after.size() == last.size() + 157 && after.starts_with(last)) << "the next run did not start from the whole file";
     EXPECT_TRUE(read_file(box.backup()) == last) << "the backup is not the previous content";
     EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
 }
@@ -377,15 +351,13 @@ TEST_F(Safety, RunsKilledAtAnyInstantLeaveAWholeFileThatTheNextRunStartsFrom)
     check_killed_runs(box, {}, "");
 }
 
-// The backup is a copy where the link is refused; a file nobody may read is refused as its
-// rename would be.
+// The backup is a copy where the link is refused; a file nobody may read is refused as its rename would be.
 TEST_F(Safety, RefusedBackupLinkFallsBackToACopyWhereARenameWouldHaveWorked)
 {
     if (::geteuid() != 0 || read_file("/proc/sys/fs/protected_hardlinks") != "1\n")
         GTEST_SKIP() << "needs root and a kernel that refuses links to others' files";
     const std::string abc = users_file_of(3);
-    check({"copied", abc, {"added pw\n"}, "0", changed("added"),
-           "711 700: backup user0 user1 user2; users user0 user1 user2 added*",
+    check({"copied", abc, {"added pw\n"}, "0", changed("added"), "711 700: backup user0 user1 user2; users user0 user1 user2 added*",
            refuse_link + " && echo earlier > $B", {}, become_nobody});
     check({"unreadable", abc, {"added pw\n"}, "1", unopened, "711 700: users user0 user1 user2",
            refuse_link + " && chmod 600 $U && echo earlier > $B", {}, become_nobody});

@@ -1,5 +1,6 @@
 // What the password command's runs do not show: record edges, the shell delete, the locations
 // file's lines.
+#include "command/failure.hpp"
 #include "command/vtfiles.hpp"
 #include "command/vtlocations.hpp"
 #include "command/vtpwdhdr.hpp"
@@ -34,6 +35,18 @@ TEST(RecordFormat, FieldsComeFromTheirPositionsAndRecordsGoBackWithTheirCountRew
     EXPECT_EQ(vttest::read_file(s.root() + "/whole"), expected + rewritten);
     // A hostile count makes no round, not four billion.
     EXPECT_EQ(initial_md5("pw", "salt", -7), "pwsalt");
+}
+
+TEST(Failures, AnErrnoReadsAsGlibcNamesItOrAsItsNumber)
+{
+    const std::pair<int, const char*> names[] = {
+        {EAGAIN, "EAGAIN"}, // of two names, glibc's
+        {EOPNOTSUPP, "EOPNOTSUPP"},
+        {EXDEV, "EXDEV"},
+        {4095, "EUNKNOWNERR 4095"}};
+    for (auto [err, name] : names)
+        EXPECT_EQ(Vtfailure::unix_error(err, "mkdir", "d").describe(),
+                  std::string("Unix.Unix_error(Unix.") + name + ", \"mkdir\", \"d\")");
 }
 
 TEST(ShellDelete, QuotedPathIsDeletedAsItselfAndNothingElseRuns)

@@ -12,14 +12,17 @@
 #include "cutil/takeover.hpp"
 #include "platform/fake.hpp"
 #include "platform/routemsg.hpp"
+#include "platform/translate.hpp"
 #include "platform/unique_fd.hpp"
 #include "support/console.hpp"
+#include "support/layouts.hpp"
 #include "support/queries.hpp"
 
 #include <arpa/inet.h>
 
 #include <functional>
 #include <ranges>
+#include <sstream>
 #include <variant>
 
 using namespace cutil;
@@ -90,7 +93,8 @@ protected:
     void link(std::uint16_t index, std::string_view name, std::span<const std::uint8_t> hw,
               int flags, std::initializer_list<address> addrs = {})
     {
-        bsd::put_if_msg(kernel.iflist, {.index = index, .flags = flags, .name = name, .hw = hw});
+        bsd::put_if_msg(kernel.iflist,
+                        {.index = index, .flags = flags, .mtu = 1500, .name = name, .hw = hw});
         for (const address& a : addrs)
             bsd::put_ifa_msg(kernel.iflist,
                              {.index = index, .addr = inet_addr(a.addr),
@@ -167,8 +171,8 @@ std::string read_line(std::vector<const char*> args)
     if (const auto* misuse = std::get_if<Vtnet::usage_error>(&parsed))
         return misuse->message;
     const Vtnet::request& r = std::get<Vtnet::request>(parsed);
-    if (r.help)
-        return r.command ? "help " + std::string(r.command->name) : "help";
+    if (r.help || r.version)
+        return r.command ? "help " + std::string(r.command->name) : r.help ? "help" : "version";
     std::string line(r.command->name);
     for (const std::string& o : r.operands)
         line += " " + o;
@@ -518,12 +522,56 @@ TEST_F(Network, AliasRequestsRoutingMessagesAndFramesByteForByte)
     }
 }
 
+TEST_F(Network, NativeLayoutsTranslateByteForByteAndHostileBytesEndInside)
+{
+    const auto* rt = reinterpret_cast<const std::byte*>(&m_rtmsg);
+    bsd::bytes add(rt, rt + build_route_msg(inet_addr("203.0.113.9"), false)), listed = kernel.iflist;
+    patch(add, 32, {1}); // rtm_inits, then rmx_expire
+    patch(add, 48, {7});
+    bsd::append(listed, bsd::ifa_msghdr{.ifam_msglen = 32, .ifam_version = 5, .ifam_type = bsd::rtm_newaddr, .ifam_addrs = bsd::rta_ifa});
+    bsd::put_sockaddr_in(listed, inet_addr("192.0.2.60"), 12); // 12 bytes: 16 where rounded to 8
+    // Each layout's interface and route header: the link-level address follows the one (56 bytes), an
+    // ARP entry's destination (16) then link-level address follow the other, as does a route's gateway.
+    const std::tuple<bsd::route_layout, std::size_t, std::size_t, std::size_t, std::size_t> layouts[] = {
+        {bsd::product_layout, 96, 92, 48, 0},
+        {freebsd14_i386, 168, 92, 48, 6 * 72},
+        {freebsd14_amd64, 168, 152, 64, 6 * 72 + 4}};
+    for (const auto& [layout, ifm, rtm, expire, grown] : layouts) {
+        const bsd::bytes ifs = bsd::translate_messages(listed, bsd::product_layout, layout);
+        const bsd::bytes arps = bsd::translate_messages(kernel.arp, bsd::product_layout, layout);
+        const bsd::bytes route = bsd::translate_messages(add, bsd::product_layout, layout);
+        const auto at = [](const bsd::bytes& b, std::size_t i) { return std::to_integer<int>(b.at(i)); };
+        EXPECT_EQ(std::tuple(msglen_at(ifs.data()), at(ifs, ifm + 1), at(ifs, 16 + layout.ifi_mtu + 1), ifs.size() - listed.size()),
+                  std::tuple(ifm + 56, bsd::af_link, 1500 >> 8, grown)) << ifm;
+        EXPECT_EQ(std::tuple(msglen_at(arps.data()), at(arps, rtm + 1), at(arps, rtm + 17), msglen_at(route.data()), at(route, rtm + 17), at(route, expire)),
+                  std::tuple(rtm + 72, bsd::af_inet, bsd::af_link, rtm + 32, bsd::af_inet, 7)) << rtm;
+        EXPECT_EQ(bsd::translate_messages(ifs, layout, bsd::product_layout), listed) << ifm;
+        EXPECT_EQ(bsd::translate_messages(arps, layout, bsd::product_layout), kernel.arp) << rtm;
+        EXPECT_EQ(bsd::translate_messages(route, layout, bsd::product_layout), add) << rtm;
+    }
+    // Hostile amd64 bytes: what comes before the first message that does not fit, none of it or after.
+    const bsd::bytes ifs = bsd::translate_messages(kernel.iflist, bsd::product_layout, freebsd14_amd64);
+    const bsd::bytes arps = bsd::translate_messages(kernel.arp, bsd::product_layout, freebsd14_amd64);
+    const auto edited = [](bsd::bytes b, std::size_t at, std::initializer_list<std::uint8_t> with) { patch(b, at, with); return b; };
+    const std::tuple<bsd::bytes, const bsd::bytes*, std::size_t> hostile[] = {
+        {edited(ifs, 224, {0, 0}), &kernel.iflist, 152},
+        {edited(ifs, 224, {0xff, 0xff}), &kernel.iflist, 152}, // past the end
+        {edited(ifs, 224, {19, 0}), &kernel.iflist, 152},      // shorter than its header
+        {edited(ifs, 224, {3, 0, 5, 99}), &kernel.iflist, 152}, // shorter than any message
+        {edited(ifs, 224 + 20, {250}), &kernel.iflist, 152},   // a netmask past its message
+        {edited(ifs, 168, {60}), &kernel.iflist, 0},           // the link-level address past its message
+        {bsd::bytes(ifs.begin(), ifs.begin() + 250), &kernel.iflist, 152},
+        {edited(arps, 224, {0, 0}), &kernel.arp, 164},
+        {edited(arps, 224, {151, 0}), &kernel.arp, 164}};
+    for (const auto& [native, product, kept] : hostile)
+        EXPECT_EQ(bsd::translate_messages(native, freebsd14_amd64, bsd::product_layout), bsd::bytes(product->begin(), product->begin() + kept));
+}
+
 TEST_F(Network, EachTakeoverStepAsksTheKernelInItsOrderAndQueuesWhatItGaveBack)
 {
     const auto frames = [](const std::string& a) {
         const std::string frame = "\npacket frame em0 " + a;
-        return "packet bind em0" + frame + frame + frame + "\nout: DEBUG (T):: [ " + a
-               + " -> 00:a0:c9:01:02:03 ]\n";
+        return "packet bind em0" + frame + frame + frame + "\nout: DEBUG (T):: [ " + a + " -> 00:a0:c9:01:02:03 ]\n";
     };
     const auto released = [] {
         std::string out;
@@ -531,90 +579,92 @@ TEST_F(Network, EachTakeoverStepAsksTheKernelInItsOrderAndQueuesWhatItGaveBack)
             out += a + " ";
         return out;
     };
-    const std::string back = "delete em0 192.0.2.11\nroute open\nroute delete 192.0.2.11\n"
-                             "alias lo0 192.0.2.11/255.255.255.255\n"
-                             "out: do_release_ip device em0 IP 192.0.2.11 forget 0\n";
-    const std::string take = "SUCCESS route open\nroute delete ";
-    const std::string forget50 = "delete lo0 192.0.2.50\nroute open\nroute delete 192.0.2.50\n";
-    const std::string bad_ip = "ERR (T):: unix_ifconfig was called with bad IP: Success\n";
-    const std::string no_ip = "invalid ipaddress (192.0.2.999)\n" + bad_ip
-                              + "ERR (T):: unix_route was called with bad IP address\n" + bad_ip;
-    const std::string warned = "WARNING (T):: addresses parked on lo0 are still claimed by ARP on em0: "
-                               "set net.ipv4.conf.em0.arp_ignore=1 and arp_announce=2\n";
-    const std::string out = "out: do_release_ip device ";
+    const auto back = [](const std::string& dev) {
+        return "delete " + dev + " 192.0.2.11\nroute open\nroute delete 192.0.2.11\nalias lo0 192.0.2.11/255.255.255.255\n"
+               "out: do_release_ip device " + dev + " IP 192.0.2.11 forget 0\n";
+    };
+    const std::string take = "SUCCESS route open\nroute delete ", forget50 = "delete lo0 192.0.2.50\nroute open\nroute delete 192.0.2.50\n";
+    const std::string arp_ignore = "set net.ipv4.conf.em0.arp_ignore=1 and arp_announce=2\n";
     bpf_first_time = true;
     expect_steps({
         {released, {}, " "},
         {[] { return do_take_ip("em0:1", "192.0.2.50"); }, {},
-         take + "192.0.2.50\nalias em0:1 192.0.2.50/255.255.255.255\ndelete lo0 192.0.2.50\n"
-             + "packet open 0\npacket version\n" + frames("192.0.2.50")},
+         take + "192.0.2.50\nalias em0:1 192.0.2.50/255.255.255.255\ndelete lo0 192.0.2.50\npacket open 0\npacket version\n" + frames("192.0.2.50")},
         {[] { return do_take_ip("em0", "203.0.113.9"); }, {}, // not parked
-         take + "203.0.113.9\nalias em0 203.0.113.9/255.255.255.255\npacket open 0\n"
-             + frames("203.0.113.9")},
-        {[] { return do_release_ip("em0", "192.0.2.11", 0); }, {}, "SUCCESS " + back + warned},
-        // the warning is said once
-        {[] { return do_release_ip("em0", "192.0.2.11", 0); }, {}, "SUCCESS " + back},
+         take + "203.0.113.9\nalias em0 203.0.113.9/255.255.255.255\npacket open 0\n" + frames("203.0.113.9")},
+        {[] { return do_release_ip("em0:1", "192.0.2.11", 0); }, {}, // ARP is the physical interface's
+         "SUCCESS " + back("em0:1") + "WARNING (T):: addresses parked on lo0 are still claimed by ARP on em0: " + arp_ignore},
+        {[] { return do_release_ip("em0", "192.0.2.11", 0); }, {}, "SUCCESS " + back("em0")}, // the warning is said once
         {[] { return do_release_ip("ERROR", "192.0.2.50", 1); }, {}, // off the loopback
-         "SUCCESS " + forget50 + out + "ERROR IP 192.0.2.50 forget 1\n"},
-        {[] { return do_release_ip("ERROR", "203.0.113.9", 1); }, {},
-         "SUCCESS " + out + "ERROR IP 203.0.113.9 forget 1\n"},
-        // again on a full queue: nothing queued is lost
-        {[] { return c_ip_init(); }, {}, "SUCCESS "},
+         "SUCCESS " + forget50 + "out: do_release_ip device ERROR IP 192.0.2.50 forget 1\n"},
+        {[] { return do_release_ip("ERROR", "203.0.113.9", 1); }, {}, "SUCCESS out: do_release_ip device ERROR IP 203.0.113.9 forget 1\n"},
+        {[] { return c_ip_init(); }, {}, "SUCCESS "}, // again on a full queue: nothing queued is lost
         {[] { return queue_release_ip("192.0.2.50", 1); }, {}, "SUCCESS " + forget50},
-        // Text that is no address is not queued and reaches no kernel.
-        {[] { return do_release_ip("em0", "192.0.2.999", 0); }, {},
-         "SUCCESS " + out + "em0 IP 192.0.2.999 forget 0\nerr: " + no_ip},
-        {[] { return device_cleanup("em0"); }, {},
-         "SUCCESS delete em0 192.0.2.11\ndelete em0 198.51.100.1\n"},
-        {[] { return device_cleanup("lo0") + device_cleanup("em1") + device_cleanup("em9"); }, {},
-         "SUCCESSSUCCESSFAIL delete lo0 192.0.2.50\n"},
+        // Text that is not four dotted decimal numbers is not queued and reaches no kernel.
+        {[] { return do_release_ip("em0", "192.0.2.013", 0); }, {},
+         "FAIL out: do_release_ip device em0 IP 192.0.2.013 forget 0\nerr: invalid ipaddress (192.0.2.013)\n"},
+        {[] { return do_take_ip("em0", "192.0.2.999"); }, {}, "FAIL err: invalid ipaddress (192.0.2.999)\n"},
+        {[] { return find_ip_device("em0", "192.0.2.013") + find_ip_device("em0", "192.0.2.11"); }, {}, "ERRORem0 "},
+        {[] { return device_cleanup("em0"); }, {}, "SUCCESS delete em0 192.0.2.11\ndelete em0 198.51.100.1\n"},
+        {[] { return device_cleanup("lo0") + device_cleanup("em1") + device_cleanup("em9"); }, {}, "SUCCESSSUCCESSFAIL delete lo0 192.0.2.50\n"},
     });
     EXPECT_EQ(released(), "192.0.2.11 192.0.2.11 192.0.2.50 203.0.113.9 192.0.2.50 ");
-    // After running empty: the tail was reset when the last one went.
-    enqueue_released(inet_addr("198.51.100.7"));
+    enqueue_released(inet_addr("198.51.100.7")); // after running empty: the tail was reset when the last one went
     EXPECT_EQ(queue_release_ip("203.0.113.9", 0), "SUCCESS");
     EXPECT_EQ(released(), "198.51.100.7 203.0.113.9 ");
-    for (const std::string bad : {"0.0.0.0", "host", "192.0.2", "192.0.2.300", ""})
-        EXPECT_EXIT(queue_release_ip(bad, 0), testing::ExitedWithCode(1),
-                    "^invalid ipaddress \\(" + bad + "\\)\n$");
+    for (const char* bad : {"0.0.0.0", "host", "192.0.2", "192.0.2.300", ""})
+        EXPECT_EXIT(queue_release_ip(bad, 0), testing::ExitedWithCode(1), "^invalid ipaddress \\(" + std::string(bad) + "\\)\n$");
     char name[4] = "xxx";
     EXPECT_EQ(find_local_device("192.0.2.10", name, 1), 1); // no search: yes, without looking
     EXPECT_STREQ(name, "lo0");
-    EXPECT_EQ(find_local_device("192.0.2.10", name, 0), 0);
-    EXPECT_EQ(find_local_device("192.0.2.50", name, 0), 1);
+    EXPECT_EQ(find_local_device("192.0.2.10", name, 0) * 10 + find_local_device("192.0.2.50", name, 0), 1);
 }
 
 TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
 {
-    const std::string take = "; usage: vtnet take IF ADDR", garp = "; usage: vtnet garp IF ADDR [COUNT]";
-    const std::string route = "; usage: vtnet route add|del ADDR", name = "vtnet take: bad interface name ";
-    const std::string count = "vtnet garp: bad count ", addr = "' (four dotted decimal numbers, a host's)";
+    const std::string take = "; usage: vtnet take IF ADDR", garp = "; usage: vtnet garp IF ADDR [COUNT]", alias = " (an alias is IF:N)";
     const std::pair<std::vector<const char*>, std::string> rows[] = {
         {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"},
         {{"release", "--forget", "va", "192.0.2.7"}, "release va 192.0.2.7 forget=1 count=3"},
-        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va:1 192.0.2.7 forget=0 count=0"},
+        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va 192.0.2.7 forget=0 count=0"}, // an alias is its interface
+        {{"netmask", "lo0:12"}, "netmask lo0 forget=0 count=3"},
+        {{"--version", "x"}, "version"},
         {{"garp", "va", "192.0.2.7", "100"}, "garp va 192.0.2.7 forget=0 count=100"},
         {{"route", "del", "192.0.2.7"}, "route del 192.0.2.7 forget=0 count=3"},
         {{"check"}, "check forget=0 count=3"},
         {{"--help"}, "help"},
         {{"take", "va", "--help"}, "help take"},
+        {{"garp", "-h", "x"}, "help garp"},
         {{}, "vtnet: no subcommand given (vtnet --help lists them)"},
         {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},
         {{"take", "va"}, "vtnet take: missing operand" + take},
         {{"take", "va", "192.0.2.7", "x"}, "vtnet take: unexpected operand 'x'" + take},
         {{"take", "--forget", "va", "192.0.2.7"}, "vtnet take: unknown option '--forget'" + take},
-        {{"take", "abcdefghijklmnop", "192.0.2.7"},
-         "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
-        {{"take", "v/a", "192.0.2.7"}, name + "'v/a'" + take},
-        {{"take", "va\n", "192.0.2.7"}, name + "'va?'" + take}, // one line, whatever it holds
-        {{"garp", "va", "192.0.2.7", "101"}, count + "'101' (0 to 100)" + garp},
+        {{"take", "abcdefghijklmnop", "192.0.2.7"}, "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
+        {{"take", "v/a", "192.0.2.7"}, "vtnet take: bad interface name 'v/a'" + alias + take},
+        {{"take", "", "192.0.2.7"}, "vtnet take: bad interface name ''" + alias + take},
+        {{"take", "va\n", "192.0.2.7"}, "vtnet take: bad interface name 'va?'" + alias + take}, // one line, whatever it holds
+        {{"take", "va:x", "192.0.2.7"}, "vtnet take: bad interface name 'va:x'" + alias + take},
+        {{"take", ":1", "192.0.2.7"}, "vtnet take: bad interface name ':1'" + alias + take},
+        {{"take", "lo0", "127.0.0.1"}, "vtnet take: address '127.0.0.1' is the loopback's own" + take},
+        {{"route", "show"}, "vtnet route: expected add or del, not 'show'; usage: vtnet route add|del ADDR"},
+        {{"garp", "va", "192.0.2.7", "101"}, "vtnet garp: bad count '101' (0 to 100)" + garp},
+        {{"garp", "va", "192.0.2.7", "3x"}, "vtnet garp: bad count '3x' (0 to 100)" + garp},
         {{"garp", "va", "192.0.2.7", "-1"}, "vtnet garp: unknown option '-1'" + garp},
-        {{"route", "replace", "192.0.2.7"}, "vtnet route: expected add or del, not 'replace'" + route},
-        {{"take", "va", "192.0.2"}, "vtnet take: bad address '192.0.2" + addr + take},
-        {{"take", "va", "192.0.2.256"}, "vtnet take: bad address '192.0.2.256" + addr + take},
-        {{"take", "va", "0.0.0.0"}, "vtnet take: bad address '0.0.0.0" + addr + take},
-        {{"take", "va", "255.255.255.255"}, "vtnet take: bad address '255.255.255.255" + addr + take},
+        {{"route", "replace", "192.0.2.7"}, "vtnet route: expected add or del, not 'replace'; usage: vtnet route add|del ADDR"},
     };
     for (const auto& [args, read] : rows)
         EXPECT_EQ(read_line(args), read);
+    for (const char* addr : {"192.0.2", "192.0.2.256", "0.0.0.0", "255.255.255.255", " 192.0.2.7"})
+        EXPECT_EQ(read_line({"take", "va", addr}), "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
+    // Every help fits 80 columns, one status a line.
+    std::vector<std::string> helps{Vtnet::help_text({.help = true}, Vtnet::subcommands())};
+    for (const Vtnet::subcommand& sub : Vtnet::subcommands())
+        helps.push_back(Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands()));
+    for (const std::string& help : helps) {
+        std::istringstream lines(help);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
+        EXPECT_NE(help.find("\n  2  a usage error\n"), std::string::npos) << help;
+    }
 }

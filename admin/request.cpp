@@ -2,6 +2,8 @@
 // refused before any primitive runs.
 #include "admin/vtnet.hpp"
 
+#include <sys/socket.h>
+#include <netinet/in.h>
 #include <arpa/inet.h>
 
 #include <algorithm>

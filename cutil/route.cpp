@@ -4,6 +4,8 @@
 #include "platform/backend.hpp"
 #include "platform/unique_fd.hpp"
 
+#include <sys/socket.h>
+#include <netinet/in.h>
 #include <arpa/inet.h>
 
 #include <cerrno>

@@ -287,6 +287,7 @@ std::optional<address> read_address(const nlmsghdr* nlh)
         a.brd = attr_u32(tb[IFA_BROADCAST]);
     if (tb[IFA_LABEL] != nullptr)
         a.label = attr_str(tb[IFA_LABEL]);
+    a.flags = tb[IFA_FLAGS] != nullptr ? attr_u32(tb[IFA_FLAGS]) : ifa->ifa_flags;
     return a;
 }
 
@@ -340,6 +341,32 @@ int dump_addresses(std::vector<address>& out, int index)
     return dump_consistent<address>(out, RTM_GETADDR, header, index != 0, [index](const nlmsghdr* nlh) {
         std::optional<address> a = read_address(nlh);
         return a && (index == 0 || a->index == index) ? a : std::nullopt;
+    });
+}
+
+int dump_address_messages(std::vector<message>& out, int index)
+{
+    ifaddrmsg header{};
+    header.ifa_family = AF_INET;
+    header.ifa_index = static_cast<std::uint32_t>(index);
+    return dump_consistent<message>(out, RTM_GETADDR, header, true, [index](const nlmsghdr* nlh) -> std::optional<message> {
+        std::optional<address> a = read_address(nlh);
+        if (!a || a->index != index)
+            return std::nullopt;
+        const auto* bytes = reinterpret_cast<const char*>(nlh);
+        return message(bytes, bytes + nlh->nlmsg_len);
+    });
+}
+
+int dump_route_messages(std::vector<message>& out)
+{
+    rtmsg header{};
+    header.rtm_family = AF_INET;
+    return dump_consistent<message>(out, RTM_GETROUTE, header, false, [](const nlmsghdr* nlh) -> std::optional<message> {
+        if (family_header<rtmsg>(nlh, RTM_NEWROUTE) == nullptr)
+            return std::nullopt;
+        const auto* bytes = reinterpret_cast<const char*>(nlh);
+        return message(bytes, bytes + nlh->nlmsg_len);
     });
 }
 

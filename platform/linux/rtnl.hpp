@@ -31,6 +31,7 @@ struct address {
     std::uint32_t peer = 0;    // IFA_ADDRESS: the local address again, or a point-to-point far end
     bool has_local = false, has_peer = false, has_brd = false;
     std::uint32_t brd = 0;
+    std::uint32_t flags = 0;   // IFA_F_*: IFA_F_SECONDARY for an address that goes with its primary
     std::string label;         // IFA_LABEL: the interface name, or name:label for an alias
 };
 
@@ -75,6 +76,11 @@ int dump_links(std::vector<link>& out);
 // Addresses of every interface, or (index != 0) of that interface only.
 int dump_addresses(std::vector<address>& out, int index = 0);
 int dump_neighbours(std::vector<neighbour>& out);
+// The kernel's own messages, as it sent them: the IPv4 addresses of one interface, and the IPv4
+// routes of every table. Sent back as requests they put the entry back as it was.
+using message = std::vector<char>;
+int dump_address_messages(std::vector<message>& out, int index);
+int dump_route_messages(std::vector<message>& out);
 // The IPv4 unicast routes of the main table.
 int dump_routes(std::vector<route>& out);
 // The entry for `dst` (network byte order) on each interface of `indexes`, in that order;

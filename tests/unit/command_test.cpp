@@ -64,8 +64,11 @@ TEST(OpenHelpers, WritingWithoutTruncateKeepsTheTailAndFailuresNameThePath)
     try { Vtfiles::vt_open_in("/no/such/dir/file"); } catch (const Vtfailure::failure& f) { why = f.describe(); }
     EXPECT_EQ(why, "Sys_error(\"/no/such/dir/file: No such file or directory\")");
     // An errno of two names reads as glibc names it; one of none, as its number.
-    for (auto [err, name] : {std::pair{EAGAIN, "EAGAIN"}, {EOPNOTSUPP, "EOPNOTSUPP"}, {EXDEV, "EXDEV"}, {4095, "EUNKNOWNERR 4095"}})
-        EXPECT_EQ(Vtfailure::unix_error(err, "mkdir", "d").describe(), std::string("Unix.Unix_error(Unix.") + name + ", \"mkdir\", \"d\")");
+    const std::pair<int, const char*> named[] = {
+        {EAGAIN, "EAGAIN"}, {EOPNOTSUPP, "EOPNOTSUPP"}, {EXDEV, "EXDEV"}, {4095, "EUNKNOWNERR 4095"}};
+    for (auto [err, name] : named)
+        EXPECT_EQ(Vtfailure::unix_error(err, "mkdir", "d").describe(),
+                  std::string("Unix.Unix_error(Unix.") + name + ", \"mkdir\", \"d\")");
 }
 
 TEST(ShellDelete, QuotedPathIsDeletedAsItselfAndNothingElseRuns)

@@ -75,4 +75,21 @@ int unix_route(std::string_view, const char* addr, int, int del)
     return 0;
 }
 
+int find_host_route(const char* addr, host_route_entry& out)
+{
+    in_addr dst{};
+    if (addr == nullptr || ::inet_aton(addr, &dst) == 0) {
+        report_error("find_host_route was called with bad IP address\n");
+        return -1;
+    }
+    int e = platform::active().host_route(dst.s_addr, out.gateway, out.ifname);
+    if (e == ESRCH)
+        return 0;
+    if (e != 0) {
+        report_error(compose_err("find_host_route: cannot read the routing table: %s\n", std::strerror(e)));
+        return -1;
+    }
+    return 1;
+}
+
 } // namespace cutil

@@ -13,13 +13,16 @@ namespace vttest {
 
 namespace {
 
-bool write_proc(const char* path, const std::string& text) { return !!(std::ofstream(path) << text << std::flush); }
+bool write_proc(const char* path, const std::string& text)
+{
+    return !!(std::ofstream(path) << text << std::flush);
+}
 
 std::string failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 } // namespace
 
-std::string enter_namespace(const std::string& root)
+std::string enter_namespace(const std::string& root, const std::string& at)
 {
     const uid_t uid = ::getuid();
     const gid_t gid = ::getgid();
@@ -32,8 +35,9 @@ std::string enter_namespace(const std::string& root)
             || !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
             return "cannot map the user into its namespace";
     }
+    const std::string target = at.empty() ? replaced_directory() : at;
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount(root.c_str(), replaced_directory().c_str(), nullptr, MS_BIND, nullptr) != 0)
+        || ::mount(root.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
         return failed("mount");
     return {};
 }

@@ -3,6 +3,9 @@
 
 namespace vttest {
 
-std::string enter_namespace(const std::string&) { return "no private mount namespaces on this system"; }
+std::string enter_namespace(const std::string&, const std::string&)
+{
+    return "no private mount namespaces on this system";
+}
 
 } // namespace vttest

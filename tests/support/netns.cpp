@@ -33,7 +33,7 @@ bool enter(const std::string& ns)
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
-// Commands read from a here-document: its status is ip's.
+// Commands read from a here-document, for a short batch run over and over: its status is ip's.
 std::string batch_line(const std::string& ns, const std::string& commands)
 {
     return "ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n" + commands + "END\n";
@@ -93,7 +93,17 @@ netns_set::~netns_set()
 
 bool netns_set::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const { return output_of("ip -n " + ns + " " + args + " 2>/dev/null"); }
-bool netns_set::batch(const std::string& ns, const std::string& commands) const { return std::system(batch_line(ns, commands).c_str()) == 0; }
+// From a file: a long batch would pass the limit of one argument of sh -c (128 KiB).
+bool netns_set::batch(const std::string& ns, const std::string& commands) const
+{
+    char path[] = "/tmp/vtbatch.XXXXXX";
+    cutil::unique_fd file(::mkstemp(path));
+    if (!file)
+        return false;
+    const struct removed_at_end { const char* path; ~removed_at_end() { ::unlink(path); } } removal{path};
+    write_all(file.get(), commands);
+    return ::lseek(file.get(), 0, SEEK_END) == static_cast<off_t>(commands.size()) && shell("ip -n " + ns + " -batch " + path);
+}
 
 netns_pair::netns_pair()
     : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth peer name vb address 02:00:00:00:0a:02 netns @1"},

@@ -58,9 +58,9 @@ install(FILES cmake/cutilConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/cutilConfigVer
 # both get their own; the rest is fixed here.
 set(VT_PC_PREFIX "@CMAKE_INSTALL_PREFIX@")
 if(CMAKE_SYSTEM_NAME STREQUAL "FreeBSD")
-  set(VT_PC_REQUIRES_PRIVATE "")
+  set(VT_PC_REQUIRES "")
 else()
-  set(VT_PC_REQUIRES_PRIVATE "libmnl")
+  set(VT_PC_REQUIRES "libmnl")
 endif()
 configure_file(cmake/cutil.pc.in cutil.pc.in @ONLY)
 install(CODE "configure_file(\"${CMAKE_CURRENT_BINARY_DIR}/cutil.pc.in\" \"${CMAKE_CURRENT_BINARY_DIR}/cutil.pc\" @ONLY)")

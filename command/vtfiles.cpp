@@ -60,11 +60,11 @@ static int flags_to_platform(open_flags flags)
     return out;
 }
 
-static cutil::unique_fd open_or_raise(open_flags flags, int perm, const std::string& path)
+static cutil::unique_fd open_or_raise(int dir, const char* name, int flags, int perm, const std::string& path)
 {
     int fd;
     do
-        fd = ::open(path.c_str(), flags_to_platform(flags) | O_CLOEXEC, static_cast<mode_t>(perm));
+        fd = ::openat(dir, name, flags | O_CLOEXEC, static_cast<mode_t>(perm));
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw Vtfailure::sys_error(path, errno);
@@ -75,12 +75,22 @@ static cutil::unique_fd open_or_raise(open_flags flags, int perm, const std::str
 
 in_channel vt_open_in_gen(open_flags flags, int perm, const std::string& path)
 {
-    return in_channel(open_or_raise(flags, perm, path), path);
+    return in_channel(open_or_raise(AT_FDCWD, path.c_str(), flags_to_platform(flags), perm, path), path);
 }
 
 out_channel vt_open_out_gen(open_flags flags, int perm, const std::string& path)
 {
-    return out_channel(open_or_raise(flags, perm, path), path);
+    return out_channel(open_or_raise(AT_FDCWD, path.c_str(), flags_to_platform(flags), perm, path), path);
+}
+
+in_channel vt_open_in_at(int dir, open_flags flags, int perm, const std::string& name, const std::string& path)
+{
+    return in_channel(open_or_raise(dir, name.c_str(), flags_to_platform(flags) | O_NOFOLLOW, perm, path), path);
+}
+
+out_channel vt_open_out_at(int dir, open_flags flags, int perm, const std::string& name, const std::string& path)
+{
+    return out_channel(open_or_raise(dir, name.c_str(), flags_to_platform(flags) | O_NOFOLLOW, perm, path), path);
 }
 
 in_channel vt_open_in(const std::string& path)

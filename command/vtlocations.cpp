@@ -2,7 +2,11 @@
 
 #include "command/failure.hpp"
 #include "command/vtfiles.hpp"
+#include "command/vtetcdir.hpp"
 #include "cutil/host.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <sys/wait.h>
 
@@ -63,19 +67,43 @@ locations read_locations(location_system which)
     }
 }
 
+// The locations file opened for rewriting, or no descriptor. Its directory is walked as the
+// etc directory is, and the file itself must be a regular file of one link: a link planted
+// at its name, or a name for another file, must not get the content or lose its own.
+static cutil::unique_fd open_for_rewrite(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const cutil::unique_fd dir = Vtpasswd::open_etc_directory(parent, false);
+    if (!dir)
+        return {};
+    // Non-blocking, so that a FIFO without a reader fails at once instead of waiting.
+    const std::string name = path.substr(slash + 1);
+    cutil::unique_fd fd(::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ::ftruncate(fd.get(), 0) != 0)
+        return {};
+    if (os_type == os_t::WinNT)
+        cutil::set_permissions(path);
+    return fd;
+}
+
 void write_locations(location_system which, const std::string& main_dir, const std::string& bin_dir,
                      const std::string& gui_dir)
 {
     try {
-        // Non-blocking, so that a FIFO without a reader fails at once instead of waiting.
-        out_channel out = vt_open_out_gen({open_flag::wronly, open_flag::creat, open_flag::trunc, open_flag::text,
-                                           open_flag::nonblock},
-                                          0666, path_of(which));
+        const std::string& path = path_of(which);
+        cutil::unique_fd fd = open_for_rewrite(path);
+        if (!fd)
+            return;
+        out_channel out(std::move(fd), path);
         const std::string text = "MAIN " + main_dir + "\n" + "BIN " + bin_dir + "\n" + "GUI " + gui_dir + "\n";
         out.write(text.data(), text.size());
         out.close();
     } catch (const Vtfailure::failure&) {
         // The caller has no use for the reason; the file stays as far as it got.
+    } catch (const Vtpasswd::refused&) {
+        // A directory that others may change gets nothing.
     }
 }
 

@@ -2,12 +2,14 @@
 
 #include "command/failure.hpp"
 #include "command/vtfiles.hpp"
+#include "command/vtetcdir.hpp"
 #include "command/vtpwdhdr.hpp"
 #include "command/vtrotation.hpp"
+#include "command/vtterminal.hpp"
 #include "command/vtstrings.hpp"
 #include "cutil/host.hpp"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,7 +44,11 @@ std::string read_request_line()
     char* buf = nullptr;
     std::size_t cap = 0;
     errno = 0;
-    const ssize_t n = ::getline(&buf, &cap, stdin);
+    ssize_t n;
+    {
+        const echo_off quiet(STDIN_FILENO);
+        n = ::getline(&buf, &cap, stdin);
+    }
     const int err = errno;
     const std::unique_ptr<char, decltype(&std::free)> owned(buf, &std::free);
     if (n < 0) {
@@ -97,13 +103,30 @@ bool old_passwd_matches(const hdr::pwd_record& r, const std::string& old_passwd)
     return hdr::bin_to_hex(hdr::initial_md5(old_passwd, salt, r.number()), 16) == r.md5();
 }
 
+// The messages of the records handled, said once the run's outcome is known: a change is
+// claimed only once it is committed.
+class notes {
+public:
+    void changed(const std::string& user) { lines_.push_back({true, "Password changed for user " + user + "."}); }
+    void other(std::string line) { lines_.push_back({false, std::move(line)}); }
+    void say_all(bool committed) const
+    {
+        for (const auto& [change, line] : lines_)
+            if (committed || !change)
+                say(line);
+    }
+
+private:
+    std::vector<std::pair<bool, std::string>> lines_;
+};
+
 struct copy_outcome {
     int exitcode = 1;
     bool unreadable = false; // the reader answered "ERR"
 };
 
 copy_outcome copy_records(Vtfiles::in_channel& in, Vtfiles::out_channel& out, const std::string& user,
-                          const std::string& old_passwd, const material& fresh)
+                          const std::string& old_passwd, const material& fresh, notes& said)
 {
     copy_outcome outcome;
     bool found = false;
@@ -115,7 +138,7 @@ copy_outcome copy_records(Vtfiles::in_channel& in, Vtfiles::out_channel& out, co
         if (r.code() == hdr::code_eof) {
             if (!found) {
                 write_fresh(out, user, fresh);
-                say("Password changed for user " + user + ".");
+                said.changed(user);
                 outcome.exitcode = 0;
             }
             return outcome;
@@ -131,11 +154,11 @@ copy_outcome copy_records(Vtfiles::in_channel& in, Vtfiles::out_channel& out, co
         found = true;
         if (old_passwd_matches(r, old_passwd)) {
             write_fresh(out, user, fresh);
-            say("Password changed for user " + user + ".");
+            said.changed(user);
             outcome.exitcode = 0;
         } else {
             write_unchanged(out, r);
-            say("Bad old passwd " + old_passwd + " for " + user + ". Please try again.");
+            said.other("Bad old passwd " + old_passwd + " for " + user + ". Please try again.");
             outcome.exitcode = 1;
         }
     }
@@ -154,14 +177,6 @@ bool parse_request(const std::string& line, request& out)
     return true;
 }
 
-std::size_t index_from(std::string_view text, std::size_t start, char chr)
-{
-    for (std::size_t i = start; i < text.size(); ++i)
-        if (text[i] == chr)
-            return i;
-    throw Vtfailure::not_found();
-}
-
 std::size_t strindx(char chr, std::string_view text)
 {
     std::size_t i = text.find(chr);
@@ -176,68 +191,55 @@ std::string_view stored_name(std::string_view field)
     return space == std::string_view::npos ? field : field.substr(0, space);
 }
 
-void all_directory_prefixes(const std::string& path, const std::function<void(const std::string&)>& action)
-{
-    const char separator = cutil::file_sep().front();
-    std::size_t from = 1;
-    for (;;) {
-        std::size_t i;
-        try {
-            i = index_from(path, from, separator);
-        } catch (const Vtfailure::failure&) {
-            action(path);
-            return;
-        }
-        action(path.substr(0, i));
-        from = i + 1;
-    }
-}
-
-void mkdir_path(const std::string& path)
-{
-    all_directory_prefixes(path, [](const std::string& dir) {
-        if (::access(dir.c_str(), F_OK) == 0)
-            return;
-        if (::mkdir(dir.c_str(), 0700) != 0)
-            throw Vtfailure::unix_error(errno, "mkdir", dir);
-    });
-}
-
 int update_passwd(const std::string& new_user, const std::string& new_passwd, const std::string& old_passwd,
-                  const std::string& dirname, std::string_view file)
+                  cutil::unique_fd dir, const std::string& dirname, std::string_view file)
 {
     const material fresh = make_material(new_passwd);
-    const std::string sep = cutil::file_sep();
-    const std::string filename = dirname + sep + std::string(file);
-    const std::string oldname = dirname + sep + std::string(backup_prefix) + std::string(file);
+    const std::string filename = dirname + cutil::file_sep() + std::string(file);
+    notes said;
     try {
-        rotation rot(dirname, filename, oldname, Vtfiles::os_type == os_t::WinNT);
-        rot.rotate_backup();
+        rotation rot(std::move(dir), dirname, file, Vtfiles::os_type == os_t::WinNT);
+        if (const std::string kept = rot.rotate_backup(); !kept.empty())
+            say("Password file " + filename + " missing: the users of its backup are kept in " + kept + ".");
         Vtfiles::in_channel in = rot.open_backup();
         Vtfiles::out_channel out = rot.open_new();
-        const copy_outcome outcome = copy_records(in, out, new_user, old_passwd, fresh);
+        const copy_outcome outcome = copy_records(in, out, new_user, old_passwd, fresh, said);
         if (outcome.unreadable) {
+            said.say_all(false);
             say("Encountered an error while reading the password file " + filename +
                 ". Please check that the directory exists with the appropriate permissions set.");
             return 1;
         }
         in.close();
         rot.commit(out);
+        said.say_all(true);
         return outcome.exitcode;
+    } catch (const refused& r) {
+        said.say_all(false);
+        say(r.line);
     } catch (const backup_failed&) {
+        said.say_all(false);
         say("Unable to read old information from " + filename +
             ". Please make sure the file is not locked by another application.");
     } catch (const std::exception&) {
+        said.say_all(false);
         say("Could not open password file " + filename +
             ". Please check that the directory exists with the appropriate permissions set.");
     }
     return 1;
 }
 
-void add_passwd(const std::string& new_user, const std::string& new_passwd, const std::string& old_passwd,
-                const std::string& dirname, std::string_view file)
+int update_passwd(const std::string& new_user, const std::string& new_passwd, const std::string& old_passwd,
+                  const std::string& dirname, std::string_view file)
 {
-    vanto_exit(update_passwd(new_user, new_passwd, old_passwd, dirname, file));
+    cutil::unique_fd dir(::open(dirname.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return update_passwd(new_user, new_passwd, old_passwd, std::move(dir), dirname, file);
+}
+
+void add_passwd(const std::string& new_user, const std::string& new_passwd, const std::string& old_passwd,
+                cutil::unique_fd dir, const std::string& dirname, std::string_view file)
+{
+    vanto_exit(update_passwd(new_user, new_passwd, old_passwd, std::move(dir), dirname, file));
 }
 
 int main(int argc, char** argv)
@@ -256,9 +258,15 @@ int main(int argc, char** argv)
     }
 
     const std::string dirname = cutil::get_etc_directory();
-    if (os == os_t::Linux || os == os_t::Solaris || os == os_t::FreeBSD)
-        mkdir_path(dirname);
-    add_passwd(req.user, req.passwd, req.old_passwd, dirname, users_file);
+    const bool create = os == os_t::Linux || os == os_t::Solaris || os == os_t::FreeBSD;
+    cutil::unique_fd dir;
+    try {
+        dir = open_etc_directory(dirname, create);
+    } catch (const refused& r) {
+        say(r.line);
+        return 1;
+    }
+    add_passwd(req.user, req.passwd, req.old_passwd, std::move(dir), dirname, users_file);
 }
 
 } // namespace Vtpasswd

@@ -1,8 +1,9 @@
 // Vtpasswd: the command's entry and the password update of one user.
 #pragma once
 
+#include "platform/unique_fd.hpp"
+
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,25 +21,21 @@ struct request {
 };
 bool parse_request(const std::string& line, request& out);
 
-// First position at or after start holding the character; raises Not_found at the end.
-std::size_t index_from(std::string_view text, std::size_t start, char chr);
 // First position holding the character; raises the module's NotFound when none.
 std::size_t strindx(char chr, std::string_view text);
 // The stored name: the name field up to its first space, or the whole field.
 std::string_view stored_name(std::string_view field);
 
-// Each directory prefix of the path, shortest first (the search for the separator starts at
-// position 1), then the whole path.
-void all_directory_prefixes(const std::string& path, const std::function<void(const std::string&)>& action);
-// Creates every missing directory along the path with mode 0700; raises Unix_error on failure.
-void mkdir_path(const std::string& path);
-
-// The update as far as its exit status: rewrites the user file in dirname.
+// The update as far as its exit status: rewrites the user file in the open directory dir,
+// named dirname in messages (no descriptor: the file cannot be opened).
+int update_passwd(const std::string& new_user, const std::string& new_passwd, const std::string& old_passwd,
+                  cutil::unique_fd dir, const std::string& dirname, std::string_view file);
+// The same in dirname as it stands, trusted by the caller.
 int update_passwd(const std::string& new_user, const std::string& new_passwd, const std::string& old_passwd,
                   const std::string& dirname, std::string_view file);
 // The whole update; ends the process with its status.
-[[noreturn]] void add_passwd(const std::string& new_user, const std::string& new_passwd,
-                             const std::string& old_passwd, const std::string& dirname, std::string_view file);
+[[noreturn]] void add_passwd(const std::string& new_user, const std::string& new_passwd, const std::string& old_passwd,
+                             cutil::unique_fd dir, const std::string& dirname, std::string_view file);
 
 // The command: prompt, request, etc directory, update. Answers the exit status of a usage
 // error; otherwise ends the process itself.

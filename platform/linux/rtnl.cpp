@@ -309,6 +309,23 @@ std::optional<neighbour> read_neighbour(const nlmsghdr* nlh)
     return n;
 }
 
+std::optional<route> read_route(const nlmsghdr* nlh)
+{
+    const auto* rt = family_header<rtmsg>(nlh, RTM_NEWROUTE);
+    if (rt == nullptr || rt->rtm_family != AF_INET || rt->rtm_type != RTN_UNICAST)
+        return std::nullopt;
+    const auto tb = parse_attrs<RTA_MAX>(nlh, sizeof *rt);
+    const std::uint32_t table = tb[RTA_TABLE] != nullptr ? attr_u32(tb[RTA_TABLE]) : rt->rtm_table;
+    if (table != RT_TABLE_MAIN)
+        return std::nullopt;
+    route r;
+    r.dst_len = rt->rtm_dst_len;
+    r.dst = tb[RTA_DST] != nullptr ? attr_u32(tb[RTA_DST]) : 0;
+    r.gateway = tb[RTA_GATEWAY] != nullptr ? attr_u32(tb[RTA_GATEWAY]) : 0;
+    r.oif = tb[RTA_OIF] != nullptr ? static_cast<int>(attr_u32(tb[RTA_OIF])) : 0;
+    return r;
+}
+
 int dump_links(std::vector<link>& out)
 {
     ifinfomsg header{};
@@ -372,6 +389,13 @@ int get_neighbours(std::uint32_t dst, std::span<const int> indexes, std::vector<
         if (int e = get_neighbour_batch(fd.get(), dst, indexes.subspan(at, std::min(batch, indexes.size() - at)), out))
             return e;
     return 0;
+}
+
+int dump_routes(std::vector<route>& out)
+{
+    rtmsg header{};
+    header.rtm_family = AF_INET;
+    return dump_consistent<route>(out, RTM_GETROUTE, header, false, read_route);
 }
 
 } // namespace cutil::platform::linux_rtnl

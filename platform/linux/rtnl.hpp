@@ -43,6 +43,13 @@ struct neighbour {
     std::vector<std::uint8_t> hw;
 };
 
+struct route {
+    std::uint32_t dst = 0;     // network byte order
+    std::uint8_t dst_len = 0;
+    std::uint32_t gateway = 0; // network byte order; 0 for a direct route
+    int oif = 0;
+};
+
 // The bytes that whole netlink messages take from the start of a datagram. libmnl's own test
 // lets a length above INT_MAX pass and would then walk out of the datagram.
 std::size_t whole_messages(std::span<const char> datagram);
@@ -60,6 +67,8 @@ int read_dump_datagram(std::span<const char> datagram, const std::function<void(
 std::optional<link> read_link(const nlmsghdr* nlh);
 std::optional<address> read_address(const nlmsghdr* nlh);
 std::optional<neighbour> read_neighbour(const nlmsghdr* nlh);
+// An IPv4 unicast route of the main table, of RTM_NEWROUTE.
+std::optional<route> read_route(const nlmsghdr* nlh);
 
 // Each answers 0 or an errno value. A dump that the kernel reports as interrupted (the table
 // changed under it) is taken again until one comes whole, for a bounded time.
@@ -72,6 +81,8 @@ int dump_neighbours(std::vector<neighbour>& out);
 using message = std::vector<char>;
 int dump_address_messages(std::vector<message>& out, int index);
 int dump_route_messages(std::vector<message>& out);
+// The IPv4 unicast routes of the main table.
+int dump_routes(std::vector<route>& out);
 // The entry for `dst` (network byte order) on each interface of `indexes`, in that order;
 // interfaces without one contribute nothing.
 int get_neighbours(std::uint32_t dst, std::span<const int> indexes, std::vector<neighbour>& out);

@@ -2,8 +2,7 @@
 // directories. Records are laid out by hand and digests made by openssl, not by the code under test.
 #include "command/vtlocations.hpp"
 #include "support/console.hpp"
-#include "support/pipes.hpp"
-#include "support/sandbox_fixture.hpp"
+#include "support/sandbox.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,8 +30,8 @@ const std::string check_dir = ". Please check that the directory exists with the
 const std::string unopened = "Could not open password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
 const std::string no_etc = "rmdir $E $P"; // the binary makes both again where it creates its directory
 
-std::string record(const std::string& user, int number, const std::string& salt, const std::string& md5, const std::string& hidesalt,
-                   const std::string& secret)
+std::string record(const std::string& user, int number, const std::string& salt,
+                   const std::string& md5, const std::string& hidesalt, const std::string& secret)
 {
     char head[32];
     std::snprintf(head, sizeof head, "%-20.20s %03d ", user.c_str(), number);
@@ -64,8 +63,9 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
     char file[] = "/tmp/vtmd5.XXXXXX";
     cutil::unique_fd fd(::mkstemp(file));
     write_all(fd.get(), bytes);
-    return output_of("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number) +
-                     " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1)); done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
+    return output_of("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number)
+                     + " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1));"
+                     + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
 }
 
 // The etc files: records as names ("*" if new), a short tail as "~" and its length, modes other than 700 and 600.
@@ -119,7 +119,7 @@ void check(const run_case& c)
     std::string statuses, err;
     for (const std::string& input : c.inputs) {
         // A run that would wait for ever (on a FIFO, say) ends, and the test goes on.
-        run_result r = box.run(input, c.env, "vtpasswd", [&] {
+        child_run r = box.run(input, c.env, "vtpasswd", [&] {
             ::alarm(60);
             if (c.setup)
                 c.setup();
@@ -136,8 +136,29 @@ void check(const run_case& c)
 // Every fsync of the binary answers EIO, as a failing disk would (x86-64 system call numbers).
 void refuse_fsync()
 {
-    sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        std::_Exit(125);
+}
+
+// Every step that could follow a swapped name is refused (x86-64 system call numbers): by-name link,
+// rename, unlink, mkdir and open; an openat that creates without O_EXCL or O_NOFOLLOW, or names a file
+// within a directory descriptor without O_NOFOLLOW; a linkat that follows.
+void follow_nothing()
+{
+    const auto on = [](int nr, unsigned char to) -> sock_filter { return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), to, 0); };
+    const auto arg = [](int i) -> sock_filter { return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i)); };
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), on(SYS_openat, 8), on(SYS_linkat, 14), on(SYS_open, 16),
+        on(SYS_creat, 15), on(SYS_link, 14), on(SYS_rename, 13), on(SYS_unlink, 12), on(SYS_mkdir, 11), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_CREAT, 0, 1), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW | O_EXCL, 0, 7),
+        arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0), arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
+        arg(4), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_SYMLINK_FOLLOW, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM)};
     sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
         std::_Exit(125);
@@ -159,7 +180,13 @@ void endless_line_in_little_memory()
 }
 
 std::string changed(const std::string& user) { return "Password changed for user " + user + ".\n"; }
-std::string bad_old(const std::string& pw, const std::string& user) { return "Bad old passwd " + pw + " for " + user + ". Please try again.\n"; }
+std::string kept_aside(int n) { return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in " VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n"; }
+std::string unsafe(const std::string& dir, const std::string& why) { return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n"; }
+const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
+std::string bad_old(const std::string& pw, const std::string& user)
+{
+    return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
+}
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
 std::string upper(const std::string& hex) { return output_of("printf %s " + hex + " | tr a-f A-F"); }
 
@@ -207,15 +234,30 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
         {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
         {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
-        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
-        {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", changed("d"), "backup; backup.1 ~5; backup.2 c; users d*",
+        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
+        {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", kept_aside(2) + changed("d"), "backup; backup.1 ~5; backup.2 c; users d*",
          "mv $U $B && echo kept > $B.1"},
         {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
-        {"sync refused", ab, {"c pw\n"}, "1", changed("c") + unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
+        {"sync refused", ab, {"c pw\n"}, "1", unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
         {"FIFO would hold run and lock", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
         {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
         {"device", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
         {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
+        {"link to a file", filler("kept"), {"u p\n"}, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
+        {"no step follows a name", filler("a"), {"b p\n"}, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
+         {}, follow_nothing},
+        {"etc directory of another user", filler("a"), {"b p\n"}, "1", unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"),
+         "users a", "chown nobody $E"},
+        {"etc directory a link", filler("a"), {"b p\n"}, "1", unsafe(etc, "is a symbolic link. Please put the directory itself in its place"),
+         "users a", "mv $E $P/real && ln -s real $E"},
+        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", unsafe(etc, "is writable by its group. Please take that away (chmod g-w " + etc + ")"),
+         "700 770: users a", "chmod 770 $E"},
+        {"parent writable by others", filler("a"), {"b p\n"}, "1",
+         unsafe(etc_parent, "is writable by others. Please take that away (chmod o-w " + etc_parent + ")"), "707 700: users a", "chmod 707 $P"},
+        {"staff-writable stand-in for /usr/local", filler("a"), {"b p\n"}, "1",
+         unsafe(stand_in, "is writable by its group. Please take that away (chmod g-w " + stand_in + ")"), "users a", "chmod 2775 $P/.."},
+        {"lock held past the bound", filler("a"), {"b p\n"}, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
+         " Please try again once it has finished.\n", "users a", "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},
     };
     for (const run_case& c : cases)
         check(c);
@@ -286,7 +328,7 @@ void check_killed_runs(const sandbox& box, const child_setup& as, const std::str
     for (int round = 0; round < 12; ++round) {
         shell_in(box, before_each);
         const std::string before = read_file(box.users()), name = "killed" + std::to_string(round);
-        const pid_t pid = box.start(name + " pw\n", {}, as);
+        const pid_t pid = box.start(name + " pw\n", as);
         std::this_thread::sleep_for(whole * round / 12);
         ::kill(pid, SIGKILL);
         wait_status(pid);
@@ -328,10 +370,14 @@ TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmpty
     auto r = box.run_inside([] {
         std::string seen = read_back(LO_UNIX); // no file yet
         Vtfiles::write_locations(LO_NT, "/nt", "/nt/bin", "/nt/gui");
-        Vtfiles::write_locations(LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui");
+        Vtfiles::write_locations(LO_UNIX, "/opt/product", "/opt/product/bin", "/opt/product/gui");
+        Vtfiles::write_locations(LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui"); // shorter
         seen += read_back(LO_NT) + read_back(LO_UNIX) + read_file(Vtfiles::unix_location);
-        // A directory fails the read after the open and the write's replace; a FIFO with neither end may hold no call.
-        for (auto make : {+[](const char* at) { return ::mkdir(at, 0700); }, +[](const char* at) { return ::mkfifo(at, 0600); }}) {
+        // A directory fails the read after the open and the write's replace; a FIFO with
+        // neither end may hold no call.
+        const auto directory = +[](const char* at) { return ::mkdir(at, 0700); };
+        const auto fifo = +[](const char* at) { return ::mkfifo(at, 0600); };
+        for (auto make : {directory, fifo}) {
             fs::remove(Vtfiles::unix_location);
             make(Vtfiles::unix_location.c_str());
             ::alarm(10);

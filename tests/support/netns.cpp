@@ -192,12 +192,12 @@ std::string run_in_netns(const std::string& ns, const std::function<std::string(
     return r.status == 0 ? r.answer : "CHILD FAILED";
 }
 
-cutil::unique_fd arp_listener(const std::string& ns, const char* ifname)
+cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype)
 {
     cutil::unique_fd sock;
     on_netns_thread(ns, [&] {
-        sock.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
-        sockaddr_ll at{.sll_family = AF_PACKET, .sll_protocol = htons(ETH_P_ARP),
+        sock.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ethertype)));
+        sockaddr_ll at{.sll_family = AF_PACKET, .sll_protocol = htons(ethertype),
                        .sll_ifindex = static_cast<int>(::if_nametoindex(ifname))};
         if (sock && ::bind(sock.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
             sock.reset();

@@ -4,6 +4,7 @@
 
 #include "platform/unique_fd.hpp"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -69,8 +70,9 @@ bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
 
-// A socket in `ns` that receives every ARP frame `ifname` sees from now on.
-cutil::unique_fd arp_listener(const std::string& ns, const char* ifname);
+// A socket in `ns` that receives every frame of `ethertype` (ARP by default) `ifname` sees
+// from now on.
+cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
 // In hex, one a line, the frames that announce `addr`, read until the segment is quiet for
 // half a second.
 std::string announcements(int listener, const char* addr);

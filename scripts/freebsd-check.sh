@@ -26,8 +26,8 @@ cxx=${CXX_FOR_FREEBSD:-clang++}
 ar=${AR_FOR_FREEBSD:-llvm-ar}
 
 # The units, as CMake picks them for FreeBSD: no Linux backend, no namespaces in the test support.
-product=$(ls admin/*.cpp command/*.cpp cutil/*.cpp cping/*.cpp carp/*.cpp platform/*.cpp \
-             platform/common/*.cpp platform/freebsd/*.cpp)
+product=$(ls admin/*.cpp admin/privilege/other.cpp command/*.cpp cutil/*.cpp cping/*.cpp carp/*.cpp \
+             platform/*.cpp platform/common/*.cpp platform/freebsd/*.cpp)
 tests=$(for f in tests/unit/*.cpp tests/support/*.cpp; do
           case $f in */mount_linux.cpp|*/netns.cpp) ;; *) echo "$f" ;; esac
         done)
@@ -60,7 +60,7 @@ for arch in amd64 i386; do
     if nice "$cxx" --target="$target" --sysroot="$root" -nostdinc++ \
          -isystem "$root/usr/include/c++/v1" -idirafter "$out/extra" -std=c++20 -O1 $warnings \
          -DVT_ETC_DIR='"/usr/local/etc/tessaroul"' -DVT_LOG_DIR='"/var/log/tessaroul"' \
-         -DVTPASSWD_BINARY='"vtpasswd"' -DVTNET_BINARY='"vtnet"' \
+         -DVTPASSWD_BINARY='"vtpasswd"' -DVTNET_BINARY='"vtnet"' -DVT_VERSION='"1.0"' \
          -I. -Itests -c "$src" -o "$obj" 2>"$log"; then
       units=$((units + 1))
     else

@@ -60,7 +60,7 @@ set -e
 for name in vtpasswd vtnet; do
   MANWIDTH=80 man -l "/usr/share/man/man8/$name.8.gz" >"$work/$name.txt" 2>/dev/null
   grep -q "^NAME" "$work/$name.txt" || fail "man -l $name.8.gz of the package"
-  ! grep -q "/usr/local" "$work/$name.txt" || fail "$name.8 of the package names /usr/local"
+  ! grep -q "/usr/local/etc" "$work/$name.txt" || fail "$name.8 of the package names /usr/local/etc"
 done
 grep -q "/etc/tessaroul/vanto_users.dat" "$work/vtpasswd.txt" || fail "vtpasswd.8 of the package misses /etc/tessaroul"
 cmake -S "$src/tests/install/consumer" -B "$work/consumer" >"$log" 2>&1 &&

@@ -70,6 +70,27 @@ bool held_here(const std::string& addr)
     return std::any_of(list.begin(), list.end(), [&](const cutil::interface_entry& e) { return carries(e.name, addr); });
 }
 
+// Where an address sits: on the interface named (never on "ERROR"), and parked on lo0.
+struct placement {
+    bool on_interface, parked;
+};
+
+placement where(const std::string& ifname, const std::string& addr)
+{
+    return {ifname != no_interface && carries(ifname, addr), carries(loopback, addr)};
+}
+
+// One line for each place the release took the address off or put it on.
+void say_moved(const placement& before, const placement& after, const std::string& ifname, const std::string& addr)
+{
+    if (before.on_interface && !after.on_interface)
+        std::printf("removed %s from %s\n", addr.c_str(), ifname.c_str());
+    if (after.parked && !before.parked)
+        std::printf("parked %s on lo0\n", addr.c_str());
+    if (before.parked && !after.parked)
+        std::printf("removed %s from lo0\n", addr.c_str());
+}
+
 // "via GATEWAY dev IF" as ip writes a route, each part where the kernel names it.
 std::string route_text(const cutil::host_route_entry& route)
 {
@@ -101,26 +122,21 @@ int run_release(const request& r)
         return status_no;
     // Parking an address this host never held would make it answer for another host's.
     if (ifname == no_interface ? !held_here(addr) : !cutil::configured_ip(ifname, addr)) {
-        complain(addr + (ifname == no_interface ? " is on no interface here" : " is neither on " + ifname + " nor parked on lo0")
-                 + "; nothing changed");
+        const std::string held = ifname == no_interface ? " is on no interface here" : " is neither on " + ifname + " nor parked on lo0";
+        complain(addr + held + "; nothing changed");
         return status_no;
     }
-    const bool was_on = ifname != no_interface && carries(ifname, addr), was_parked = carries(loopback, addr);
+    const placement before = where(ifname, addr);
     cutil::c_ip_init();
     std::string word = cutil::do_release_ip(ifname, addr, r.forget ? 1 : 0);
     for (std::string queued; !(queued = cutil::get_released()).empty();)
         std::printf("queued %s\n", queued.c_str());
-    const bool off = ifname == no_interface || !carries(ifname, addr), parked = carries(loopback, addr);
-    if (was_on && off)
-        std::printf("removed %s from %s\n", addr.c_str(), ifname.c_str());
-    if (parked && !was_parked)
-        std::printf("parked %s on lo0\n", addr.c_str());
-    if (was_parked && !parked)
-        std::printf("removed %s from lo0\n", addr.c_str());
-    if (!off)
+    const placement after = where(ifname, addr);
+    say_moved(before, after, ifname, addr);
+    if (after.on_interface)
         return verdict(word, false, addr + " is still on " + ifname);
     const bool parks = !r.forget && !cutil::is_bad_kernel();
-    return verdict(word, parked == parks, addr + (parks ? " is not parked on lo0" : " is still on lo0"));
+    return verdict(word, after.parked == parks, addr + (parks ? " is not parked on lo0" : " is still on lo0"));
 }
 
 int run_cleanup(const request& r)
@@ -159,7 +175,8 @@ int run_route(const request& r)
     if (found < 0)
         return answer(failed, false);
     const bool took = del ? found == 0 : found == 1 && route.gateway == htonl(INADDR_LOOPBACK);
-    const std::string stands = found == 0 ? "no route to " + addr + " stands" : "the route to " + addr + " stands " + route_text(route);
+    const std::string stands = found == 0 ? "no route to " + addr + " stands"
+                                          : "the route to " + addr + " stands " + route_text(route);
     return verdict(std::string(done), took, stands);
 }
 

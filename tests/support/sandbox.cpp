@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -21,23 +22,19 @@ namespace {
 // The directory the sandbox replaces: two levels above the etc directory.
 const fs::path mount_point = fs::path(VT_ETC_DIR).parent_path().parent_path();
 
-// The binary where the user nobody can run it: a copy in a directory anyone may search, since a
-// checkout under a home of mode 0700 is out of nobody's reach. One copy per test process.
-const char* reachable_binary()
+// The binary as the user nobody can run it: a copy in memory, since a checkout under a home of mode
+// 0700 is out of nobody's reach, and a copy in memory leaves nothing behind however the tests end.
+int reachable_binary()
 {
-    static const struct copy {
-        std::string dir = "/tmp/vtbin.XXXXXX", path;
-        copy()
-        {
-            if (!::mkdtemp(dir.data()) || ::chmod(dir.c_str(), 0755) != 0)
-                throw std::runtime_error("mkdtemp");
-            path = dir + "/vtpasswd";
-            fs::copy_file(VTPASSWD_BINARY, path);
-            ::chmod(path.c_str(), 0755);
-        }
-        ~copy() { std::error_code ignored; fs::remove_all(dir, ignored); }
-    } binary;
-    return binary.path.c_str();
+    static const cutil::unique_fd copy = [] {
+        cutil::unique_fd mem(::memfd_create("vtpasswd", MFD_CLOEXEC));
+        const cutil::unique_fd from(::open(VTPASSWD_BINARY, O_RDONLY | O_CLOEXEC));
+        if (!mem || !from)
+            throw std::runtime_error("a copy of " VTPASSWD_BINARY);
+        write_all(mem.get(), read_to_end(from.get()));
+        return mem;
+    }();
+    return copy.get();
 }
 
 bool write_proc(const char* path, const std::string& text) { return !!(std::ofstream(path) << text << std::flush); }
@@ -49,7 +46,7 @@ pid_t spawn(const std::string& root, const std::string& input, int out, int err,
             const char* argv0, const child_setup& setup)
 {
     pipe_ends in;
-    const char* binary = reachable_binary();
+    const int binary = reachable_binary();
     if (const pid_t pid = ::fork(); pid != 0) {
         in.r.reset();
         write_all(in.w.get(), input);
@@ -67,7 +64,7 @@ pid_t spawn(const std::string& root, const std::string& input, int out, int err,
     for (const auto& [name, value] : env)
         value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     char* argv[] = {const_cast<char*>(argv0), nullptr};
-    ::execv(binary, argv);
+    ::fexecve(binary, argv, environ);
     std::_Exit(127);
 }
 

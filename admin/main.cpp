@@ -1,5 +1,5 @@
 // vtnet: tries the network failover primitives of this host by hand.
-#include "admin/vtnet.hpp"
+#include "admin/handlers.hpp"
 
 #include <cstdio>
 #include <new>
@@ -14,11 +14,8 @@ int main(int argc, char** argv)
         if (const auto* misuse = std::get_if<usage_error>(&parsed)) {
             std::fprintf(stderr, "%s\n", misuse->message.c_str());
             status = status_usage;
-        } else if (const request& r = std::get<request>(parsed); r.help) {
-            std::fputs(help_text(r, subcommands()).c_str(), stdout);
-            status = status_yes;
         } else {
-            status = r.command->run(r);
+            status = run_request(std::get<request>(parsed));
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "vtnet: out of memory\n");

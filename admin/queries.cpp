@@ -7,10 +7,15 @@
 #include "cutil/hwaddr.hpp"
 #include "cutil/ifconf.hpp"
 #include "cutil/iflist.hpp"
+#include "platform/backend.hpp"
+#include "platform/unique_fd.hpp"
 
+#include <sys/socket.h>
 #include <arpa/inet.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 
@@ -43,7 +48,15 @@ std::string address_line(const cutil::interface_address& a)
 
 } // namespace
 
-int run_ping(const request& r) { return cutil::unix_ping(r.operands[0]) == 0 ? answer("yes", true) : answer("no", false); }
+int run_ping(const request& r)
+{
+    // A probe that cannot be made is no answer: "no" would tell a monitor that the peer is dead.
+    if (cutil::unique_fd icmp(cutil::platform::active().open_icmp_socket()); !icmp) {
+        complain(std::string("ping cannot open a raw ICMP socket (") + std::strerror(errno) + ")");
+        return status_unprobed;
+    }
+    return cutil::unix_ping(r.operands[0]) == 0 ? answer("yes", true) : answer("no", false);
+}
 
 int run_arp(const request& r)
 {
@@ -55,10 +68,17 @@ int run_arp(const request& r)
 
 int run_iface(const request& r) { return answer_text(cutil::get_ethernet_interface(r.operands[0])); }
 
-int run_netmask(const request& r) { return answer_text(cutil::get_netmask(r.operands[0])); }
+int run_netmask(const request& r)
+{
+    if (!interface_known(r.operands[0]))
+        return status_no;
+    return answer_text(cutil::get_netmask(r.operands[0]));
+}
 
 int run_hwaddr(const request& r)
 {
+    if (!interface_known(r.operands[0]))
+        return status_no;
     std::uint8_t hw[6];
     if (cutil::get_hw_addr(r.operands[0], hw) == 0)
         return answer(no_answer, false);
@@ -67,6 +87,8 @@ int run_hwaddr(const request& r)
 
 int run_addrs(const request& r)
 {
+    if (!interface_known(r.operands[0]))
+        return status_no;
     cutil::device_info info;
     if (cutil::get_device_info(r.operands[0], info) == 0)
         return answer(no_answer, false);

@@ -1,5 +1,7 @@
 #include "command/failure.hpp"
 
+#include "command/errname.hpp"
+
 #include <cstdio>
 #include <cstring>
 
@@ -35,7 +37,7 @@ failure out_of_memory() { return failure("Out_of_memory"); }
 
 failure unix_error(int err, const std::string& call, const std::string& arg)
 {
-    const char* symbol = strerrorname_np(err);
+    const char* symbol = errno_name(err);
     std::string token = symbol ? std::string("Unix.") + symbol : "Unix.EUNKNOWNERR " + std::to_string(err);
     return failure("Unix.Unix_error",
                    {failure_arg::of_symbol(token), failure_arg::of_text(call), failure_arg::of_text(arg)});

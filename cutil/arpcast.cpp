@@ -6,6 +6,7 @@
 #include "cutil/report.hpp"
 #include "platform/backend.hpp"
 
+#include <netinet/in.h>
 #include <arpa/inet.h>
 
 #include <cerrno>

@@ -22,11 +22,11 @@ arp_frame build_arp_announcement(const std::uint8_t (&hw)[6], std::uint32_t addr
     std::memcpy(eh.ether_shost, hw, sizeof hw);
     eh.ether_type = htons(ethertype_arp);
     ether_arp arp{};
-    arp.arp_hrd = htons(arphrd_ether);
-    arp.arp_pro = htons(ethertype_ipv4);
-    arp.arp_hln = sizeof arp.arp_sha;
-    arp.arp_pln = sizeof arp.arp_spa;
-    arp.arp_op = htons(arpop_request);
+    arp.ar_hrd = htons(arphrd_ether);
+    arp.ar_pro = htons(ethertype_ipv4);
+    arp.ar_hln = sizeof arp.arp_sha;
+    arp.ar_pln = sizeof arp.arp_spa;
+    arp.ar_op = htons(arpop_request);
     std::memcpy(arp.arp_sha, hw, sizeof hw);
     std::memcpy(arp.arp_spa, &addr, sizeof addr);
     std::memcpy(arp.arp_tha, hw, sizeof hw);

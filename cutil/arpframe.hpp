@@ -14,15 +14,17 @@ struct ether_header {
     std::uint16_t ether_type; // network byte order
 };
 
+// The header fields are named ar_*: the system's <netinet/if_ether.h> makes arp_hrd and its
+// siblings macros.
 struct ether_arp {
-    std::uint16_t arp_hrd, arp_pro; // network byte order
-    std::uint8_t arp_hln, arp_pln;
-    std::uint16_t arp_op;           // network byte order
+    std::uint16_t ar_hrd, ar_pro; // network byte order
+    std::uint8_t ar_hln, ar_pln;
+    std::uint16_t ar_op;          // network byte order
     std::uint8_t arp_sha[6], arp_spa[4], arp_tha[6], arp_tpa[4];
 };
 
 static_assert(sizeof(ether_header) == 14 && offsetof(ether_header, ether_type) == 12);
-static_assert(sizeof(ether_arp) == 28 && offsetof(ether_arp, arp_op) == 6 && offsetof(ether_arp, arp_sha) == 8
+static_assert(sizeof(ether_arp) == 28 && offsetof(ether_arp, ar_op) == 6 && offsetof(ether_arp, arp_sha) == 8
               && offsetof(ether_arp, arp_spa) == 14 && offsetof(ether_arp, arp_tha) == 18
               && offsetof(ether_arp, arp_tpa) == 24);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace cutil {
@@ -17,6 +18,15 @@ int unix_ifconfig(std::string_view ifname, const char* addr, const char* netmask
 // host route to it. 0 on success, also when the route was already there or already gone; -1 on
 // failure. `ifname` and `unused` have no effect.
 int unix_route(std::string_view ifname, const char* addr, int unused, int del);
+
+// The host route to an address as the kernel holds it.
+struct host_route_entry {
+    std::uint32_t gateway = 0; // network byte order; 0 for a direct route
+    std::string ifname;        // the interface it leaves by, when the kernel names one
+};
+// 1 with the route when the kernel holds a host route to the address, 0 when it holds none, -1
+// when the address is bad or the table cannot be read (reported).
+int find_host_route(const char* addr, host_route_entry& out);
 // The kernel-quirk predicate: false on this platform.
 bool is_bad_kernel();
 // The interface flags (a signed 16-bit value widened), or -1 when SIOCGIFFLAGS fails.

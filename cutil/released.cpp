@@ -3,6 +3,8 @@
 #include "cutil/report.hpp"
 #include "cutil/takeover.hpp"
 
+#include <sys/socket.h>
+#include <netinet/in.h>
 #include <arpa/inet.h>
 #include <syslog.h>
 

@@ -4,6 +4,8 @@
 #include "platform/backend.hpp"
 #include "platform/unique_fd.hpp"
 
+#include <sys/socket.h>
+#include <netinet/in.h>
 #include <arpa/inet.h>
 
 #include <cerrno>
@@ -71,6 +73,23 @@ int unix_route(std::string_view, const char* addr, int, int del)
         return -1;
     }
     return 0;
+}
+
+int find_host_route(const char* addr, host_route_entry& out)
+{
+    in_addr dst{};
+    if (addr == nullptr || ::inet_aton(addr, &dst) == 0) {
+        report_error("find_host_route was called with bad IP address\n");
+        return -1;
+    }
+    int e = platform::active().host_route(dst.s_addr, out.gateway, out.ifname);
+    if (e == ESRCH)
+        return 0;
+    if (e != 0) {
+        report_error(compose_err("find_host_route: cannot read the routing table: %s\n", std::strerror(e)));
+        return -1;
+    }
+    return 1;
 }
 
 } // namespace cutil

@@ -8,6 +8,8 @@
 #include "cutil/iflist.hpp"
 #include "cutil/report.hpp"
 
+#include <sys/socket.h>
+#include <netinet/in.h>
 #include <arpa/inet.h>
 
 #include <cstdio>
@@ -25,27 +27,26 @@ constexpr std::size_t work_text_size = 80;
 // The text as the C string the lower operations take: it ends at its first NUL, as a C caller's.
 std::string c_text(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
 
-// The address a lookup asks for; false for text that is not an address, or too long for the
-// 80-byte working buffer.
-bool lookup_address(std::string_view text, in_addr& addr)
+// The one rule for an address text in every step here: four dotted decimal numbers, not
+// 0.0.0.0. inet_aton would also read "192.0.2.010" (octal) or "3221226084" as some other address.
+bool read_address(std::string_view text, std::uint32_t& addr)
 {
-    if (text.size() >= work_text_size || text.find('\0') != std::string_view::npos)
-        return false;
-    return ::inet_aton(std::string(text).c_str(), &addr) != 0;
+    return text.find('\0') == std::string_view::npos && ::inet_pton(AF_INET, std::string(text).c_str(), &addr) == 1
+        && addr != 0;
 }
 
 // 1 when the interface carries the address, 0 when it does not, is unknown, or the text is no
 // address.
 int address_on(std::string_view ifname, std::string_view text)
 {
-    in_addr wanted;
-    if (!lookup_address(text, wanted))
+    std::uint32_t wanted;
+    if (!read_address(text, wanted))
         return 0;
     device_info info;
     if (get_device_info(ifname, info) == 0)
         return 0;
     for (const interface_address& a : interface_addresses(info))
-        if (a.addr == wanted.s_addr)
+        if (a.addr == wanted)
             return 1;
     return 0;
 }
@@ -57,22 +58,17 @@ void remove_address(std::string_view ifname, const std::string& addr)
 
 void delete_host_route(std::string_view ifname, const std::string& addr) { unix_route(ifname, addr.c_str(), 0, 1); }
 
-// A text the service may hand back as released: four dotted decimal numbers.
-bool is_dotted_ipv4(const std::string& text, std::uint32_t& addr)
-{
-    return ::inet_pton(AF_INET, text.c_str(), &addr) == 1;
-}
-
 // A parked address still answered by ARP on the interface it left, or named in this host's own
 // ARP requests there, would be claimed back from its new owner. Said once per process; host
 // settings are the administrator's to change.
 void warn_if_parked_claimed(std::string_view ifname)
 {
     static bool warned = false;
-    if (warned || ifname == "ERROR" || !(parked_answered_on(ifname) || parked_announced_on(ifname)))
+    // ARP is the physical interface's, whatever alias name the address had.
+    std::string name(ifname.substr(0, ifname.find(':')));
+    if (warned || ifname == "ERROR" || !(parked_answered_on(name) || parked_announced_on(name)))
         return;
     warned = true;
-    std::string name(ifname);
     report_warning(compose_err("addresses parked on lo0 are still claimed by ARP on %s: "
                                "set net.ipv4.conf.%s.arp_ignore=1 and arp_announce=2\n",
                                name.c_str(), name.c_str()));
@@ -119,10 +115,15 @@ void forget_local_ip(std::string_view addr)
 std::string do_take_ip(std::string_view ifname, std::string_view addr)
 {
     std::string text = c_text(addr);
+    std::uint32_t taken;
+    if (!read_address(text, taken)) {
+        report_invalid(text);
+        return "FAIL";
+    }
     delete_host_route(ifname, text);
     unix_ifconfig(ifname, text.c_str(), host_mask, nullptr, 0, 0);
     char name[bsd::ifnamsiz];
-    if (find_local_device(addr, name, 0) == 1)
+    if (find_local_device(text, name, 0) == 1)
         remove_address(name, text); // the loopback's host route stays
     arpcast(ifname, text.c_str(), 3);
     return "SUCCESS";
@@ -135,12 +136,13 @@ std::string do_release_ip(std::string_view ifname, std::string_view addr, int fo
                 text.c_str(), forget);
     std::fflush(stdout);
     // Text that is no address would be queued as 255.255.255.255 and handed to the service as
-    // released; it is reported instead, and the interfaces are still tidied.
+    // released, while the steps below changed whatever inet_aton made of it: it changes nothing.
     std::uint32_t queued;
-    if (is_dotted_ipv4(text, queued))
-        enqueue_released(queued);
-    else
+    if (!read_address(text, queued)) {
         report_invalid(text);
+        return "FAIL";
+    }
+    enqueue_released(queued);
     if (ifname != "ERROR") {
         remove_address(ifname, text);
         delete_host_route(ifname, text);
@@ -158,10 +160,10 @@ std::string queue_release_ip(std::string_view addr, int forget)
 {
     std::string text = c_text(addr);
     std::uint32_t queued = 0;
-    bool valid = is_dotted_ipv4(text, queued);
+    bool valid = read_address(text, queued);
     if (forget != 0)
         forget_local_ip(text);
-    if (!valid || queued == 0) {
+    if (!valid) {
         report_invalid(text);
         vanto_exit(1);
     }

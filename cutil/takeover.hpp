@@ -18,11 +18,13 @@ void enqueue_released(std::uint32_t addr);
 std::string get_released();
 
 // Removes the host route, adds the address to the interface as a host address, takes it off the
-// loopback if it was parked there, and announces it three times. Always "SUCCESS".
+// loopback if it was parked there, and announces it three times. "SUCCESS" whatever the steps
+// gave; "FAIL", reported and nothing changed, for text that is not four dotted decimal numbers
+// (0.0.0.0 neither), the one rule of every step here.
 std::string do_take_ip(std::string_view ifname, std::string_view addr);
 // Queues the address, removes it from the interface (unless ifname is "ERROR") with its host
 // route, then parks it on the loopback, or forgets it there when `forget` is nonzero.
-// Always "SUCCESS".
+// "SUCCESS", or "FAIL" as do_take_ip.
 std::string do_release_ip(std::string_view ifname, std::string_view addr, int forget);
 // Queues the address without touching any interface but the loopback; ends the process with
 // status 1 on an address that is not one.

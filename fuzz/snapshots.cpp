@@ -1,4 +1,5 @@
-// Any bytes as the interface list and ARP table, and as the rtnetlink dumps translated into them: walks stay inside.
+// Any bytes as the interface list and ARP table, as a FreeBSD 14 kernel's snapshot and as the rtnetlink dumps
+// translated into them: walks stay inside.
 #include "carp/carp.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/iflist.hpp"
@@ -8,6 +9,8 @@
 #include "platform/ifname.hpp"
 #include "platform/linux/rtnl.hpp"
 #include "platform/linux/snapshot.hpp"
+#include "platform/translate.hpp"
+#include "tests/support/layouts.hpp"
 
 #include <arpa/inet.h>
 
@@ -107,6 +110,22 @@ void translate(fake_backend& kernel, std::string_view in)
         look_up_arp(kernel, inet_ntoa(in_addr{n.dst}));
 }
 
+// The input as a FreeBSD 14 kernel's snapshot: it translates into fewer bytes, whole messages that
+// translate no further, and the walks stay inside them.
+void translate_native(fake_backend& kernel, std::span<const std::byte> in)
+{
+    for (const bsd::route_layout& layout : {vttest::freebsd14_i386, vttest::freebsd14_amd64}) {
+        const bsd::bytes ours = bsd::translate_messages(in, layout, bsd::product_layout);
+        require(ours.size() <= in.size(), "a native snapshot never grows");
+        require_whole_messages(ours, 4);
+        require(bsd::translate_messages(ours, bsd::product_layout, bsd::product_layout) == ours,
+                "translated once for all");
+        kernel.iflist = kernel.arp = ours;
+        walk_device("em0");
+        look_up_arp(kernel, "192.0.2.1");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -123,6 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)configured_ip("va", "192.0.2.100");
     for (const char* addr : {"192.0.2.1", "192.0.2.2", "0.0.0.0"})
         look_up_arp(kernel, addr);
+    translate_native(kernel, {bytes, size});
     translate(kernel, vtfuzz::text_of(data, size));
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace cutil::platform {
@@ -69,6 +70,10 @@ public:
     // Whether this host may name an address that sits only on the loopback interface as the
     // sender of its own ARP requests on `ifname` (which claims the address for this host too).
     virtual int parked_announced_on(std::string_view ifname, bool& announced) = 0;
+
+    // RTM_GET of the host route to `dst` (network byte order): its gateway (network byte order,
+    // 0 for a direct route) and interface; ESRCH when the table holds none. By default unread.
+    virtual int host_route(std::uint32_t dst, std::uint32_t& gateway, std::string& ifname);
 };
 
 // The backend the library uses: the native one unless a test swapped in another.

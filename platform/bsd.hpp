@@ -92,8 +92,8 @@ struct if_data {
     std::uint32_t ifi_mtu, ifi_metric, ifi_baudrate, ifi_ipackets, ifi_ierrors, ifi_opackets,
         ifi_oerrors, ifi_collisions, ifi_ibytes, ifi_obytes, ifi_imcasts, ifi_omcasts, ifi_iqdrops,
         ifi_noproto, ifi_hwassist;
-    std::int32_t ifi_epoch;
-    timeval32 ifi_lastchange;
+    std::int32_t ifi_epoch32; // FreeBSD's <net/if.h> makes ifi_epoch and ifi_lastchange macros
+    timeval32 ifi_lastchange32;
 };
 
 struct if_msghdr {
@@ -183,8 +183,8 @@ static_assert(offsetof(rt_msghdr, rtm_msglen) == 0 && offsetof(rt_msghdr, rtm_ve
               && offsetof(rt_msghdr, rtm_inits) == 32 && offsetof(rt_msghdr, rtm_rmx) == 36);
 static_assert(sizeof(if_data) == 80 && offsetof(if_data, ifi_addrlen) == 2
               && offsetof(if_data, ifi_link_state) == 4 && offsetof(if_data, ifi_mtu) == 8
-              && offsetof(if_data, ifi_hwassist) == 64 && offsetof(if_data, ifi_epoch) == 68
-              && offsetof(if_data, ifi_lastchange) == 72);
+              && offsetof(if_data, ifi_hwassist) == 64 && offsetof(if_data, ifi_epoch32) == 68
+              && offsetof(if_data, ifi_lastchange32) == 72);
 static_assert(sizeof(if_msghdr) == 96 && offsetof(if_msghdr, ifm_addrs) == 4
               && offsetof(if_msghdr, ifm_flags) == 8 && offsetof(if_msghdr, ifm_index) == 12
               && offsetof(if_msghdr, ifm_data) == 16);

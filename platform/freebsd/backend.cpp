@@ -1,6 +1,8 @@
-// The FreeBSD backend: the kernel already speaks the structures of platform/bsd.hpp, so each
-// operation passes straight through to the real call.
+// The FreeBSD backend: the real calls. Routing messages go through the translator, since a kernel
+// of today lays them out otherwise than the library (FreeBSD 11 and later: if_msghdr; amd64:
+// rt_msghdr and the rounding of socket addresses); the other requests pass straight through.
 #include "platform/backend.hpp"
+#include "platform/translate.hpp"
 
 #include <sys/types.h>
 #include <sys/ioctl.h>
@@ -8,23 +10,113 @@
 #include <sys/sysctl.h>
 #include <net/bpf.h>
 #include <net/if.h>
+#include <net/route.h>
 #include <netinet/in.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace cutil::platform {
 
 namespace {
 
+// This kernel's layout of the routing messages, from its own headers.
+constexpr bsd::route_layout native_layout{
+    .word = sizeof(long),
+    .rt_msghdr = sizeof(::rt_msghdr),
+    .rtm_inits = offsetof(::rt_msghdr, rtm_inits),
+    .rtm_rmx = offsetof(::rt_msghdr, rtm_rmx),
+    .rmx_field = sizeof(::rt_msghdr::rtm_inits),
+    .if_msghdr = sizeof(::if_msghdr),
+    .ifm_data = offsetof(::if_msghdr, ifm_data),
+    .if_data = sizeof(::if_data),
+    .ifi_datalen = offsetof(::if_data, ifi_datalen),
+    .ifi_datalen_size = sizeof(::if_data::ifi_datalen),
+    .ifi_mtu = offsetof(::if_data, ifi_mtu),
+    .ifa_msghdr = sizeof(::ifa_msghdr),
+};
+
+// What the translator copies as it stands must sit where the library has it.
+static_assert(offsetof(::rt_msghdr, rtm_flags) == offsetof(bsd::rt_msghdr, rtm_flags)
+              && offsetof(::rt_msghdr, rtm_addrs) == offsetof(bsd::rt_msghdr, rtm_addrs)
+              && offsetof(::rt_msghdr, rtm_seq) == offsetof(bsd::rt_msghdr, rtm_seq)
+              && offsetof(::rt_msghdr, rtm_fmask) == offsetof(bsd::rt_msghdr, rtm_fmask)
+              && offsetof(::rt_msghdr, rtm_inits) >= offsetof(bsd::rt_msghdr, rtm_inits)
+              && sizeof(::rt_metrics::rmx_expire) == sizeof(::rt_msghdr::rtm_inits));
+static_assert(offsetof(::if_msghdr, ifm_addrs) == offsetof(bsd::if_msghdr, ifm_addrs)
+              && offsetof(::if_msghdr, ifm_flags) == offsetof(bsd::if_msghdr, ifm_flags)
+              && offsetof(::if_msghdr, ifm_index) == offsetof(bsd::if_msghdr, ifm_index)
+              && offsetof(::if_data, ifi_link_state) + 1 == bsd::if_data_common
+              && sizeof(::if_data::ifi_mtu) == sizeof(bsd::if_data::ifi_mtu));
+static_assert(offsetof(::ifa_msghdr, ifam_addrs) == offsetof(bsd::ifa_msghdr, ifam_addrs)
+              && offsetof(::ifa_msghdr, ifam_index) == offsetof(bsd::ifa_msghdr, ifam_index)
+              && offsetof(::ifa_msghdr, ifam_metric) == offsetof(bsd::ifa_msghdr, ifam_metric));
+
+// A routing sysctl's whole answer in the library's layout; a table that grew between sizing and
+// reading is asked again.
+int translated_dump(std::span<const int> mib, bsd::bytes& out)
+{
+    bsd::bytes native;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::size_t size = 0;
+        if (::sysctl(mib.data(), static_cast<u_int>(mib.size()), nullptr, &size, nullptr, 0) < 0)
+            return errno;
+        native.resize(size + size / 8 + 1);
+        size = native.size();
+        if (::sysctl(mib.data(), static_cast<u_int>(mib.size()), native.data(), &size, nullptr, 0) == 0) {
+            native.resize(size);
+            out = bsd::translate_messages(native, native_layout, bsd::product_layout);
+            return 0;
+        }
+        if (errno != ENOMEM)
+            return errno;
+    }
+    return ENOMEM;
+}
+
+// What a size query read, kept for the fill that follows it in the same thread; a fill of
+// another table, or a second query, reads anew.
+struct kept_snapshot {
+    std::vector<int> mib;
+    bsd::bytes bytes;
+};
+thread_local std::optional<kept_snapshot> kept;
+
 class freebsd_backend final : public backend {
 public:
+    // The snapshot in the library's layout. Translating changes its length, so a size query reads
+    // the table and keeps it for the fill that follows: both see one table.
     int route_sysctl(std::span<const int> mib, void* buffer, std::size_t* size) override
     {
-        return ::sysctl(mib.data(), static_cast<u_int>(mib.size()), buffer, size, nullptr, 0) < 0 ? errno : 0;
+        try {
+            std::optional<kept_snapshot> last = std::exchange(kept, std::nullopt);
+            bsd::bytes ours;
+            if (buffer != nullptr && last && std::ranges::equal(last->mib, mib))
+                ours = std::move(last->bytes);
+            else if (int e = translated_dump(mib, ours))
+                return e;
+            if (buffer == nullptr) {
+                *size = ours.size();
+                kept = kept_snapshot{{mib.begin(), mib.end()}, std::move(ours)};
+                return 0;
+            }
+            if (*size < ours.size())
+                return ENOMEM; // the table grew since its size was asked
+            if (!ours.empty())
+                std::memcpy(buffer, ours.data(), ours.size());
+            *size = ours.size();
+            return 0;
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
     }
     int interface_conf(int sock, std::byte* buffer, int* length) override
     {
@@ -43,7 +135,7 @@ public:
 
     int interface_add_alias(int sock, const bsd::ifaliasreq& req) override
     {
-        ::ifaliasreq native{}; // later kernels lengthen it; the fields we fill stay the same
+        ::ifaliasreq native{}; // later kernels lengthen it (ifra_vhid, left 0); the fields we fill stay
         std::memcpy(native.ifra_name, req.ifra_name, sizeof req.ifra_name);
         std::memcpy(&native.ifra_addr, &req.ifra_addr, sizeof req.ifra_addr);
         std::memcpy(&native.ifra_broadaddr, &req.ifra_broadaddr, sizeof req.ifra_broadaddr);
@@ -61,7 +153,17 @@ public:
         return pass(sock, SIOCSIFFLAGS, copy);
     }
     int open_route_socket() override { return ::socket(PF_ROUTE, SOCK_RAW, 0); }
-    int route_write(int fd, std::span<const std::byte> msg) override { return write_whole(fd, msg); }
+    // The kernel refuses a message shorter than its own header: it gets its own layout.
+    int route_write(int fd, std::span<const std::byte> msg) override
+    {
+        bsd::bytes native;
+        try {
+            native = bsd::translate_messages(msg, bsd::product_layout, native_layout);
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
+        return native.empty() ? EINVAL : write_whole(fd, native);
+    }
     int open_packet_device(int n) override
     {
         char path[32];

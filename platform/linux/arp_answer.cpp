@@ -27,7 +27,8 @@ int conf_value(const std::string& conf, const char* setting)
 // The level the kernel applies on the interface: the larger of "all" and its own.
 int effective_level(std::string_view host_name, const char* setting, int& level)
 {
-    std::string name(host_name);
+    // An alias name (va:1) has no settings of its own: its interface's apply.
+    std::string name(host_name.substr(0, host_name.find(':')));
     // Only a name the host has may become part of a path.
     if (name.empty() || name.find('/') != std::string::npos || ::if_nametoindex(name.c_str()) == 0)
         return ENXIO;

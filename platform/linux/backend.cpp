@@ -127,6 +127,22 @@ public:
         std::string host = host_ifname(ifname, linux_snapshot::host_loopback);
         return linux_write::parked_announced_on(host, announced);
     }
+    // RTM_GET as a look through the main table for the /32 to dst, as `ip route show` lists it.
+    int host_route(std::uint32_t dst, std::uint32_t& gateway, std::string& ifname) override
+    {
+        std::vector<linux_rtnl::route> routes;
+        if (int e = linux_rtnl::dump_routes(routes))
+            return e;
+        for (const linux_rtnl::route& r : routes) {
+            if (r.dst_len != 32 || r.dst != dst)
+                continue;
+            char name[IF_NAMESIZE]{};
+            gateway = r.gateway;
+            ifname = ::if_indextoname(static_cast<unsigned>(r.oif), name) ? product_ifname(name, linux_snapshot::host_loopback) : "";
+            return 0;
+        }
+        return ESRCH;
+    }
 
 private:
     int interface_conf_as_kernel(int sock, std::byte* buffer, int* length)

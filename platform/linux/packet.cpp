@@ -7,9 +7,11 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace cutil::platform::linux_write {
@@ -31,11 +33,11 @@ int bound_address(int fd, sockaddr_ll& where)
 
 } // namespace
 
-// Opening "/dev/bpfN": the host has no numbered devices and none is ever busy. Every number
-// answers a new descriptor of one packet socket the process keeps: the kernel takes about 10 ms
-// to release a packet socket (it waits for a network grace period), which would otherwise delay
-// every announcement. The caller still owns and closes its descriptor; binding it binds the
-// kept socket, which the library does before each run of writes.
+// Opening "/dev/bpfN": the host has no numbered devices and none is ever busy. The kernel takes
+// about 10 ms to release a packet socket (it waits for a network grace period), which would
+// delay every announcement; so the process keeps its sockets: one unbound, of which every number
+// answers a new descriptor, and one per interface, which binding puts in place of the caller's.
+// The caller still owns and closes its descriptor.
 int open_packet_socket()
 {
     static linux_rtnl::kept_socket kept{AF_PACKET, SOCK_RAW, 0};
@@ -53,16 +55,27 @@ int packet_version(int fd, bsd::bpf_version& version)
     return 0;
 }
 
-// BIOCSETIF: an unknown interface answers ENXIO, as at home.
+// BIOCSETIF: the descriptor becomes one of the interface's own socket, so that a device bound
+// before stays bound where it was. An unknown interface answers ENXIO, as at home.
 int packet_bind(int fd, std::string_view host_name)
 {
+    static std::map<unsigned, linux_rtnl::kept_socket> per_interface;
+    sockaddr_ll where{};
+    if (int e = bound_address(fd, where))
+        return e;
     unsigned index = host_name.empty() ? 0 : ::if_nametoindex(std::string(host_name).c_str());
     if (index == 0)
         return ENXIO;
-    sockaddr_ll where{};
+    int own = per_interface.try_emplace(index, AF_PACKET, SOCK_RAW, 0).first->second.get();
+    if (own < 0)
+        return errno;
+    where = {};
     where.sll_family = AF_PACKET;
     where.sll_ifindex = static_cast<int>(index);
-    return ::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) < 0 ? errno : 0;
+    // Bound each time: an index the host gave to a new interface leaves the old binding stale.
+    if (::bind(own, reinterpret_cast<sockaddr*>(&where), sizeof where) < 0)
+        return errno;
+    return ::dup3(own, fd, O_CLOEXEC) < 0 ? errno : 0;
 }
 
 // write(2) on the bound device: the frame goes out as it stands on the bound interface, to the

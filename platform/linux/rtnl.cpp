@@ -287,6 +287,7 @@ std::optional<address> read_address(const nlmsghdr* nlh)
         a.brd = attr_u32(tb[IFA_BROADCAST]);
     if (tb[IFA_LABEL] != nullptr)
         a.label = attr_str(tb[IFA_LABEL]);
+    a.flags = tb[IFA_FLAGS] != nullptr ? attr_u32(tb[IFA_FLAGS]) : ifa->ifa_flags;
     return a;
 }
 
@@ -308,6 +309,23 @@ std::optional<neighbour> read_neighbour(const nlmsghdr* nlh)
     return n;
 }
 
+std::optional<route> read_route(const nlmsghdr* nlh)
+{
+    const auto* rt = family_header<rtmsg>(nlh, RTM_NEWROUTE);
+    if (rt == nullptr || rt->rtm_family != AF_INET || rt->rtm_type != RTN_UNICAST)
+        return std::nullopt;
+    const auto tb = parse_attrs<RTA_MAX>(nlh, sizeof *rt);
+    const std::uint32_t table = tb[RTA_TABLE] != nullptr ? attr_u32(tb[RTA_TABLE]) : rt->rtm_table;
+    if (table != RT_TABLE_MAIN)
+        return std::nullopt;
+    route r;
+    r.dst_len = rt->rtm_dst_len;
+    r.dst = tb[RTA_DST] != nullptr ? attr_u32(tb[RTA_DST]) : 0;
+    r.gateway = tb[RTA_GATEWAY] != nullptr ? attr_u32(tb[RTA_GATEWAY]) : 0;
+    r.oif = tb[RTA_OIF] != nullptr ? static_cast<int>(attr_u32(tb[RTA_OIF])) : 0;
+    return r;
+}
+
 int dump_links(std::vector<link>& out)
 {
     ifinfomsg header{};
@@ -323,6 +341,32 @@ int dump_addresses(std::vector<address>& out, int index)
     return dump_consistent<address>(out, RTM_GETADDR, header, index != 0, [index](const nlmsghdr* nlh) {
         std::optional<address> a = read_address(nlh);
         return a && (index == 0 || a->index == index) ? a : std::nullopt;
+    });
+}
+
+int dump_address_messages(std::vector<message>& out, int index)
+{
+    ifaddrmsg header{};
+    header.ifa_family = AF_INET;
+    header.ifa_index = static_cast<std::uint32_t>(index);
+    return dump_consistent<message>(out, RTM_GETADDR, header, true, [index](const nlmsghdr* nlh) -> std::optional<message> {
+        std::optional<address> a = read_address(nlh);
+        if (!a || a->index != index)
+            return std::nullopt;
+        const auto* bytes = reinterpret_cast<const char*>(nlh);
+        return message(bytes, bytes + nlh->nlmsg_len);
+    });
+}
+
+int dump_route_messages(std::vector<message>& out)
+{
+    rtmsg header{};
+    header.rtm_family = AF_INET;
+    return dump_consistent<message>(out, RTM_GETROUTE, header, false, [](const nlmsghdr* nlh) -> std::optional<message> {
+        if (family_header<rtmsg>(nlh, RTM_NEWROUTE) == nullptr)
+            return std::nullopt;
+        const auto* bytes = reinterpret_cast<const char*>(nlh);
+        return message(bytes, bytes + nlh->nlmsg_len);
     });
 }
 
@@ -345,6 +389,13 @@ int get_neighbours(std::uint32_t dst, std::span<const int> indexes, std::vector<
         if (int e = get_neighbour_batch(fd.get(), dst, indexes.subspan(at, std::min(batch, indexes.size() - at)), out))
             return e;
     return 0;
+}
+
+int dump_routes(std::vector<route>& out)
+{
+    rtmsg header{};
+    header.rtm_family = AF_INET;
+    return dump_consistent<route>(out, RTM_GETROUTE, header, false, read_route);
 }
 
 } // namespace cutil::platform::linux_rtnl

@@ -11,9 +11,10 @@
 
 namespace cutil::platform::linux_write {
 
-// SIOCAIFADDR as RTM_NEWADDR.
+// SIOCAIFADDR as RTM_NEWADDR: the interface ends with one copy of the address, under the new
+// netmask.
 int add_alias(linux_rtnl::netlink_session& session, std::string_view host_name, const bsd::ifaliasreq& req);
-// SIOCDIFADDR as RTM_DELADDR.
+// SIOCDIFADDR as RTM_DELADDR: every copy of the address goes, and nothing else stays gone.
 int delete_address(linux_rtnl::netlink_session& session, std::string_view host_name, const bsd::ifreq& req);
 // A routing-socket write as RTM_NEWROUTE or RTM_DELROUTE on the netlink socket `fd`.
 int route_write(int fd, std::span<const std::byte> msg);

@@ -17,7 +17,8 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work
 [ "$(ls "$prefix/include")" = cutil ] || fail "include/ holds $(ls "$prefix/include" | tr '\n' ' ')"
 for path in sbin/vtpasswd sbin/vtnet include/cutil/cutil/ifconf.hpp include/cutil/platform/bsd.hpp \
             include/cutil/cping/cping.hpp include/cutil/carp/carp.hpp \
-            share/doc/tessaroul-host/copyright share/doc/tessaroul-host/changelog.gz; do
+            share/doc/tessaroul-host/copyright share/doc/tessaroul-host/changelog.Debian.gz \
+            share/doc/libcutil-dev/copyright share/doc/libcutil-dev/changelog.Debian.gz; do
   [ -e "$prefix/$path" ] || fail "$path not installed"
 done
 pcfile=$(find "$prefix" -name cutil.pc)
@@ -29,7 +30,9 @@ for program in "$prefix"/sbin/*; do
   name=$(basename "$program")
   page=$prefix/share/man/man8/$name.8.gz
   [ -f "$page" ] || fail "no manual page for $name"
-  mandoc -T lint "$page" || fail "mandoc -T lint $page"
+  gzip -dc "$page" | grep -q "^\.Os tessaroul [0-9]" || fail "$name.8 does not name its system in .Os"
+  # Style notes are the base system's conventions: our pages name their own system in .Os.
+  mandoc -T lint -W warning "$page" || fail "mandoc -T lint $page"
   MANWIDTH=80 man -l "$page" 2>"$work/man.err" | grep -q "^NAME" || { cat "$work/man.err"; fail "man -l $page"; }
 done
 
@@ -38,7 +41,8 @@ cmake -S "$here/consumer" -B "$work/by-cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCM
 cmake --build "$work/by-cmake" >"$work/by-cmake.log" 2>&1 || { cat "$work/by-cmake.log"; fail "consumer build (CMake)"; }
 "$here/run-private.sh" "$work/by-cmake/consumer" || fail "consumer built through find_package"
 
-flags=$(PKG_CONFIG_PATH=$(dirname "$pcfile") pkg-config --cflags --libs --static cutil) || fail "pkg-config cutil"
+# Without --static, as meson and autotools ask: the library is static, so that must be enough.
+flags=$(PKG_CONFIG_PATH=$(dirname "$pcfile") pkg-config --cflags --libs cutil) || fail "pkg-config cutil"
 # shellcheck disable=SC2086 # the flags are words
 "$cxx" -std=c++20 -o "$work/by-pkg-config" "$here/consumer/main.cpp" $flags || fail "consumer build (pkg-config)"
 "$here/run-private.sh" "$work/by-pkg-config" || fail "consumer built through pkg-config"

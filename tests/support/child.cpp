@@ -3,24 +3,13 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <stdexcept>
 
 namespace vttest {
-
-pipe_ends::pipe_ends()
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    r.reset(fds[0]);
-    w.reset(fds[1]);
-}
 
 captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
 {
@@ -28,58 +17,56 @@ captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
         throw std::runtime_error("memfd_create");
 }
 
-std::string captured::text() const { return ::lseek(fd.get(), 0, SEEK_SET) == 0 ? read_to_end(fd.get()) : ""; }
+std::string captured::text() const
+{
+    return ::lseek(fd.get(), 0, SEEK_SET) == 0 ? read_to_end(fd.get()) : "";
+}
 
 void write_all(int fd, const std::string& text)
 {
-    for (std::size_t done = 0; done < text.size();)
-        if (const ssize_t n = ::write(fd, text.data() + done, text.size() - done); n > 0)
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
             done += static_cast<std::size_t>(n);
         else if (errno != EINTR)
             return;
+    }
 }
 
 std::string read_to_end(int fd)
 {
     std::string out;
     char buf[4096];
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
-        out.append(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-    return out;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            out.append(buf, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            return out;
+    }
 }
 
 std::string output_of(const std::string& command)
 {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> p(::popen(command.c_str(), "r"), ::pclose);
-    return p ? read_to_end(::fileno(p.get())) : "";
+    std::FILE* p = ::popen(command.c_str(), "r");
+    if (p == nullptr)
+        return "";
+    std::string out = read_to_end(::fileno(p));
+    ::pclose(p);
+    return out;
 }
 
-
-child_run run_in_child(const std::function<std::string()>& fn)
+pid_t start_child(const std::function<void()>& fn)
 {
-    captured out, err;
-    pipe_ends answer;
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0)
         throw std::runtime_error("fork");
     if (pid == 0) {
-        ::dup2(out.fd.get(), 1);
-        ::dup2(err.fd.get(), 2);
-        std::string result;
-        try {
-            result = fn();
-        } catch (const std::exception& e) {
-            result = std::string("exception in child: ") + e.what();
-        }
-        write_all(answer.w.get(), result);
-        std::fflush(nullptr);
-        std::_Exit(0);
+        fn();
+        std::_Exit(127);
     }
-    // The answer's end is where the child and whatever it left running have all ended.
-    answer.w.reset();
-    std::string said = read_to_end(answer.r.get());
-    return {wait_status(pid), out.text(), err.text(), said};
+    return pid;
 }
 
 int wait_status(pid_t pid)
@@ -88,7 +75,39 @@ int wait_status(pid_t pid)
     while (::waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+child_run run_in_child(const std::function<std::string()>& fn, const std::string& input)
+{
+    captured in, out, err;
+    write_all(in.fd.get(), input);
+    ::lseek(in.fd.get(), 0, SEEK_SET);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    cutil::unique_fd said(ends[0]), say(ends[1]);
+    const pid_t pid = start_child([&] {
+        ::dup2(in.fd.get(), 0);
+        ::dup2(out.fd.get(), 1);
+        ::dup2(err.fd.get(), 2);
+        std::string answer;
+        try {
+            answer = fn();
+        } catch (const std::exception& e) {
+            answer = std::string("exception in child: ") + e.what();
+        }
+        write_all(say.get(), answer);
+        std::fflush(nullptr);
+        std::_Exit(0);
+    });
+    // The answer's end is where the child and whatever it left running have all ended.
+    say.reset();
+    const std::string answer = read_to_end(said.get());
+    const int status = wait_status(pid);
+    return {status, out.text(), err.text(), answer};
 }
 
 } // namespace vttest

@@ -1,7 +1,6 @@
 #include "support/netns.hpp"
 
 #include "support/child.hpp"
-#include "support/pipes.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,7 +24,10 @@ namespace vttest {
 
 namespace {
 
-bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+bool shell(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 bool enter(const std::string& ns)
 {
@@ -33,7 +35,7 @@ bool enter(const std::string& ns)
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
-// Commands read from a here-document: its status is ip's.
+// Commands read from a here-document, for a short batch run over and over: its status is ip's.
 std::string batch_line(const std::string& ns, const std::string& commands)
 {
     return "ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n" + commands + "END\n";
@@ -44,15 +46,22 @@ using step_list = std::vector<std::pair<int, std::string>>;
 // The observer's bridge, and hosts 0 (a), 1 (b) and 3 (the forger) on it as "v" and their letter.
 step_list segment_steps(bool with_forger)
 {
-    step_list s{{2, "link add br0 address 02:00:00:00:0a:03 type bridge"}, {2, "addr add 192.0.2.3/24 dev br0"},
-                {2, "link set lo up"}, {2, "link set br0 up"}};
+    step_list s{{2, "link add br0 address 02:00:00:00:0a:03 type bridge"},
+                {2, "addr add 192.0.2.3/24 dev br0"},
+                {2, "link set lo up"},
+                {2, "link set br0 up"}};
     for (int h : {0, 1, 3}) {
         if (h == 3 && !with_forger)
             break;
         const std::string dev = std::string("v") + "ab?z"[h], n = std::to_string(h + 1);
-        s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n + " type veth peer name p" + dev + " netns @2"},
-                           {2, "link set p" + dev + " master br0"}, {2, "link set p" + dev + " up"},
-                           {h, "addr add 192.0.2." + n + "/24 dev " + dev}, {h, "link set lo up"}, {h, "link set " + dev + " up"}});
+        const std::string peer = "p" + dev;
+        s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n
+                                   + " type veth peer name " + peer + " netns @2"},
+                           {2, "link set " + peer + " master br0"},
+                           {2, "link set " + peer + " up"},
+                           {h, "addr add 192.0.2." + n + "/24 dev " + dev},
+                           {h, "link set lo up"},
+                           {h, "link set " + dev + " up"}});
     }
     return s;
 }
@@ -61,7 +70,9 @@ step_list segment_steps(bool with_forger)
 
 std::string netns_unavailable()
 {
-    return ::geteuid() != 0 ? "network namespaces need root" : shell("ip -V") ? "" : "the ip command (iproute2) is not installed";
+    if (::geteuid() != 0)
+        return "network namespaces need root";
+    return shell("ip -V") ? "" : "the ip command (iproute2) is not installed";
 }
 
 netns_set::netns_set(int roles, const step_list& steps)
@@ -91,22 +102,49 @@ netns_set::~netns_set()
         shell("ip netns del " + ns);
 }
 
-bool netns_set::ip(const std::string& ns, const std::string& args) const { return shell("ip -n " + ns + " " + args); }
-std::string netns_set::ip_out(const std::string& ns, const std::string& args) const { return output_of("ip -n " + ns + " " + args + " 2>/dev/null"); }
-bool netns_set::batch(const std::string& ns, const std::string& commands) const { return std::system(batch_line(ns, commands).c_str()) == 0; }
+bool netns_set::ip(const std::string& ns, const std::string& args) const
+{
+    return shell("ip -n " + ns + " " + args);
+}
+
+std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
+{
+    return output_of("ip -n " + ns + " " + args + " 2>/dev/null");
+}
+
+// From a file: a long batch would pass the limit of one argument of sh -c (128 KiB).
+bool netns_set::batch(const std::string& ns, const std::string& commands) const
+{
+    char path[] = "/tmp/vtbatch.XXXXXX";
+    cutil::unique_fd file(::mkstemp(path));
+    if (!file)
+        return false;
+    const struct removed_at_end { const char* path; ~removed_at_end() { ::unlink(path); } } removal{path};
+    write_all(file.get(), commands);
+    return ::lseek(file.get(), 0, SEEK_END) == static_cast<off_t>(commands.size()) && shell("ip -n " + ns + " -batch " + path);
+}
 
 netns_pair::netns_pair()
-    : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth peer name vb address 02:00:00:00:0a:02 netns @1"},
-                    {0, "link set lo up"}, {1, "link set lo up"}, {0, "addr add 192.0.2.1/24 dev va"},
-                    {1, "addr add 192.0.2.2/24 dev vb"}, {0, "link set va up"}, {1, "link set vb up"}})
+    : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth"
+                        " peer name vb address 02:00:00:00:0a:02 netns @1"},
+                    {0, "link set lo up"},
+                    {1, "link set lo up"},
+                    {0, "addr add 192.0.2.1/24 dev va"},
+                    {1, "addr add 192.0.2.2/24 dev vb"},
+                    {0, "link set va up"},
+                    {1, "link set vb up"}})
 {}
 
-netns_segment::netns_segment(bool with_forger) : netns_set(with_forger ? 4 : 3, segment_steps(with_forger)) {}
+netns_segment::netns_segment(bool with_forger)
+    : netns_set(with_forger ? 4 : 3, segment_steps(with_forger))
+{}
 
-churning_interface::churning_interface(const netns_set& net, const std::string& ns, const std::string& dev, const std::string& hw)
+churning_interface::churning_interface(const netns_set& net, const std::string& ns,
+                                       const std::string& dev, const std::string& hw)
 {
     std::ostringstream setup, round;
-    setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\nlink set " << dev << " up\n";
+    setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\n"
+          << "link set " << dev << " up\n";
     for (const char* prefix : {"198.51.100.", "203.0.113."})
         for (int h = 1; h <= 118; ++h)
             setup << "addr add " << prefix << h << "/32 dev " << dev << "\n";
@@ -118,16 +156,11 @@ churning_interface::churning_interface(const netns_set& net, const std::string& 
         return;
     }
     const std::string loop = "while " + batch_line(ns, round.str()) + "do :; done";
-    pid_ = ::fork();
-    if (pid_ == 0) {
+    pid_ = start_child([&] {
         ::setpgid(0, 0);
         ::execlp("sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (pid_ > 0)
-        ::setpgid(pid_, pid_); // the group exists before the destructor may end it
-    else
-        failure_ = "fork failed";
+    });
+    ::setpgid(pid_, pid_); // the group exists before the destructor may end it
 }
 
 churning_interface::~churning_interface()
@@ -159,12 +192,13 @@ std::string run_in_netns(const std::string& ns, const std::function<std::string(
     return r.status == 0 ? r.answer : "CHILD FAILED";
 }
 
-cutil::unique_fd arp_listener(const std::string& ns, const char* ifname)
+cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype)
 {
     cutil::unique_fd sock;
     on_netns_thread(ns, [&] {
-        sock.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP)));
-        sockaddr_ll at{.sll_family = AF_PACKET, .sll_protocol = htons(ETH_P_ARP), .sll_ifindex = static_cast<int>(::if_nametoindex(ifname))};
+        sock.reset(::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ethertype)));
+        sockaddr_ll at{.sll_family = AF_PACKET, .sll_protocol = htons(ethertype),
+                       .sll_ifindex = static_cast<int>(::if_nametoindex(ifname))};
         if (sock && ::bind(sock.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
             sock.reset();
     });
@@ -178,10 +212,12 @@ std::string announcements(int listener, const char* addr)
     unsigned char frame[1600];
     for (pollfd p{listener, POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
         ssize_t n = ::recv(listener, frame, sizeof frame, 0);
-        if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0 || std::memcmp(frame + 38, &a, 4) != 0)
+        if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0
+            || std::memcmp(frame + 38, &a, 4) != 0)
             continue;
         for (ssize_t i = 0; i < n; ++i)
-            out += {"0123456789abcdef"[frame[i] >> 4], "0123456789abcdef"[frame[i] & 15]};
+            out += {"0123456789abcdef"[frame[i] >> 4],
+                    "0123456789abcdef"[frame[i] & 15]};
         out += "\n";
     }
     return out;

@@ -4,6 +4,7 @@
 
 #include "platform/unique_fd.hpp"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,7 +28,8 @@ public:
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
 
 protected:
-    // Makes `roles` namespaces, then runs each {role, "ip -n" arguments} step ("@N" names namespace N).
+    // Makes `roles` namespaces, then runs each {role, "ip -n" arguments} step ("@N" names
+    // namespace N).
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
 
@@ -40,17 +42,19 @@ struct netns_pair : netns_set {
     netns_pair();
 };
 
-// a and b on the observer's bridge "br0" (...:0a:03, 192.0.2.3/24); the forger's "vz" is ...:0a:04, .4/24.
+// a and b on the observer's bridge "br0" (...:0a:03, 192.0.2.3/24); the forger's "vz" is
+// ...:0a:04, .4/24.
 struct netns_segment : netns_set {
     explicit netns_segment(bool with_forger = false);
     const std::string& observer() const { return names_[2]; }
     const std::string& forger() const { return names_.at(3); }
 };
 
-// An interface of `ns` with 236 IPv4 addresses, 40 of them changing round after round until destruction.
+// An interface of `ns` with 236 IPv4 addresses, 40 of them changing until destruction.
 class churning_interface {
 public:
-    churning_interface(const netns_set& net, const std::string& ns, const std::string& dev, const std::string& hw);
+    churning_interface(const netns_set& net, const std::string& ns, const std::string& dev,
+                       const std::string& hw);
     ~churning_interface();
     churning_interface(const churning_interface&) = delete;
     churning_interface& operator=(const churning_interface&) = delete;
@@ -66,9 +70,11 @@ bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
 
-// A socket in `ns` that receives every ARP frame `ifname` sees from now on.
-cutil::unique_fd arp_listener(const std::string& ns, const char* ifname);
-// In hex, one a line, the frames that announce `addr`, read until the segment is quiet for half a second.
+// A socket in `ns` that receives every frame of `ethertype` (ARP by default) `ifname` sees
+// from now on.
+cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
+// In hex, one a line, the frames that announce `addr`, read until the segment is quiet for
+// half a second.
 std::string announcements(int listener, const char* addr);
 
 } // namespace vttest

@@ -13,7 +13,6 @@
 
 #include <functional>
 #include <map>
-#include <numeric>
 #include <set>
 #include <sstream>
 
@@ -33,7 +32,10 @@ static std::string addresses(const std::string& ifname)
         std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
         found.insert(text + "/" + inet_ntoa({*a.netmask}));
     }
-    return std::accumulate(found.begin(), found.end(), std::string(), [](std::string out, const std::string& f) { return out + f + " "; });
+    std::string out;
+    for (const std::string& f : found)
+        out += f + " ";
+    return out;
 }
 
 std::string ask(const std::string& question)
@@ -48,7 +50,10 @@ std::string ask(const std::string& question)
         {"hw", [&] { return my_ether_addr(arg); }},
         {"ping", [&] { return std::to_string(unix_ping(arg)); }},
         {"addresses", [&] { return addresses(arg); }},
-        {"entries", [&] { return platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size) ? "error" : std::to_string(size / 164); }},
+        {"entries", [&] {
+             int e = platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size);
+             return e ? "error" : std::to_string(size / 164);
+         }},
         {"device", [&] { return find_ip_device(arg, more); }},
         {"configured", [&] { return std::to_string(configured_ip(arg, more)); }}};
     if (auto it = asked.find(what); it != asked.end())
@@ -74,7 +79,10 @@ std::string answers(const std::vector<std::string>& lines)
 
 std::string joined(const std::vector<std::string>& lines)
 {
-    return std::accumulate(lines.begin(), lines.end(), std::string(), [](std::string out, const std::string& l) { return out + l + "\n"; });
+    std::string out;
+    for (const std::string& line : lines)
+        out += line + "\n";
+    return out;
 }
 
 } // namespace vttest

@@ -1,27 +1,26 @@
-// Runs the real vtpasswd binary, or library code, in a private mount namespace in which a temporary
-// directory stands in for the etc directory's grandparent ("/usr/local" for
+// Runs the real vtpasswd binary, or library code, in a private mount namespace in which a
+// temporary directory stands in for the etc directory's grandparent ("/usr/local" for
 // "/usr/local/etc/tessaroul"), so that the host's files stay untouched.
 #pragma once
 
 #include "support/child.hpp"
 
-#include <sys/types.h>
+#include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
 
 namespace vttest {
 
-struct run_result {
-    int status = -1; // exit status, or 128 + signal
-    std::string out, err;
-};
 using environment = std::map<std::string, std::optional<std::string>>; // nullopt unsets
 // Runs in the child after the namespace and the standard descriptors, just before the binary.
 using child_setup = std::function<void()>;
 
-// Enters, in the calling process, the namespace in which root stands in. Answers why not, or empty.
-std::string enter_namespace(const std::string& root);
+// The directory a sandbox replaces: two levels above the etc directory.
+std::string replaced_directory();
+// Enters, in the calling process, a mount namespace in which `root` stands at `at` (by default
+// the etc directory's grandparent). Answers why not, or empty.
+std::string enter_namespace(const std::string& root, const std::string& at = "");
 std::string sandbox_unavailable(); // why no sandbox can be made here, or empty
 
 class sandbox {
@@ -38,22 +37,34 @@ public:
     const std::string& root() const { return root_; }
     void make_etc() const; // mode 0700, with its parents
 
-    run_result run(const std::string& input, const environment& env = {}, const char* argv0 = "vtpasswd",
-                   const child_setup& setup = {}) const;
+    // The binary on `input`: its status and what it wrote.
+    child_run run(const std::string& input, const environment& env = {},
+                  const char* argv0 = "vtpasswd", const child_setup& setup = {}) const;
     // Library code in a child inside the namespace; the answer "sandbox: ..." says why none was made.
     child_run run_inside(const std::function<std::string()>& fn) const;
     // The binary started on its input, its output discarded.
-    pid_t start(const std::string& input, const environment& env = {}, const child_setup& setup = {}) const;
+    pid_t start(const std::string& input, const child_setup& setup = {}) const;
 
 private:
+    void exec(const environment& env, const char* argv0, const child_setup& setup) const;
     std::string root_;
+};
+
+// A test with a sandbox of its own, skipped where none can be made.
+class sandbox_test : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::string why = sandbox_unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        box.make_etc();
+    }
+    sandbox box;
 };
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0600);
 mode_t file_mode(const std::string& path);
-inline constexpr uid_t nobody = 65534;
-inline constexpr gid_t nogroup = 65534;
 void become_nobody(); // a child_setup: the user nobody, without supplementary groups
 // Each entry below dir in name order, parted by "; ": "path dir", "path link", "path fifo MODE",
 // "path device MODE", or "path MODE" and what `content` makes of a regular file's bytes.

@@ -2,8 +2,7 @@
 // directories. Records are laid out by hand and digests made by openssl, not by the code under test.
 #include "command/vtlocations.hpp"
 #include "support/console.hpp"
-#include "support/pipes.hpp"
-#include "support/sandbox_fixture.hpp"
+#include "support/sandbox.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,8 +31,8 @@ const std::string check_dir = ". Please check that the directory exists with the
 const std::string unopened = "Could not open password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
 const std::string no_etc = "rmdir $E $P"; // the binary makes both again where it creates its directory
 
-std::string record(const std::string& user, int number, const std::string& salt, const std::string& md5, const std::string& hidesalt,
-                   const std::string& secret)
+std::string record(const std::string& user, int number, const std::string& salt,
+                   const std::string& md5, const std::string& hidesalt, const std::string& secret)
 {
     char head[32];
     std::snprintf(head, sizeof head, "%-20.20s %03d ", user.c_str(), number);
@@ -65,8 +64,9 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
     char file[] = "/tmp/vtmd5.XXXXXX";
     cutil::unique_fd fd(::mkstemp(file));
     write_all(fd.get(), bytes);
-    return output_of("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number) +
-                     " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1)); done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
+    return output_of("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number)
+                     + " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1));"
+                     + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
 }
 
 // The etc files: records as names ("*" if new), a short tail as "~" and its length, modes other than 700 and 600.
@@ -120,7 +120,7 @@ void check(const run_case& c)
     std::string statuses, err;
     for (const std::string& input : c.inputs) {
         // A run that would wait for ever (on a FIFO, say) ends, and the test goes on.
-        run_result r = box.run(input, c.env, "vtpasswd", [&] {
+        child_run r = box.run(input, c.env, "vtpasswd", [&] {
             ::alarm(60);
             if (c.setup)
                 c.setup();
@@ -137,8 +137,10 @@ void check(const run_case& c)
 // Every fsync of the binary answers EIO, as a failing disk would (x86-64 system call numbers).
 void refuse_fsync()
 {
-    sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
     sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
         std::_Exit(125);
@@ -183,7 +185,10 @@ std::string changed(const std::string& user) { return "Password changed for user
 std::string kept_aside(int n) { return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in " VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n"; }
 std::string unsafe(const std::string& dir, const std::string& why) { return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n"; }
 const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
-std::string bad_old(const std::string& pw, const std::string& user) { return "Bad old passwd " + pw + " for " + user + ". Please try again.\n"; }
+std::string bad_old(const std::string& pw, const std::string& user)
+{
+    return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
+}
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
 std::string upper(const std::string& hex) { return output_of("printf %s " + hex + " | tr a-f A-F"); }
 
@@ -346,7 +351,7 @@ void check_killed_runs(const sandbox& box, const child_setup& as, const std::str
     for (int round = 0; round < 12; ++round) {
         shell_in(box, before_each);
         const std::string before = read_file(box.users()), name = "killed" + std::to_string(round);
-        const pid_t pid = box.start(name + " pw\n", {}, as);
+        const pid_t pid = box.start(name + " pw\n", as);
         std::this_thread::sleep_for(whole * round / 12);
         ::kill(pid, SIGKILL);
         wait_status(pid);
@@ -388,14 +393,18 @@ TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmpty
     auto r = box.run_inside([] {
         std::string seen = read_back(LO_UNIX); // no file yet
         Vtfiles::write_locations(LO_NT, "/nt", "/nt/bin", "/nt/gui");
-        Vtfiles::write_locations(LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui");
+        Vtfiles::write_locations(LO_UNIX, "/opt/product", "/opt/product/bin", "/opt/product/gui");
+        Vtfiles::write_locations(LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui"); // shorter
         seen += read_back(LO_NT) + read_back(LO_UNIX) + read_file(Vtfiles::unix_location);
-        // A directory fails the read after the open and the write's replace; a FIFO with neither end may hold no call;
-        // a link, symbolic or hard, to another file must not pass the content on.
+        // A directory fails the read after the open and the write's replace; a FIFO with
+        // neither end may hold no call; a link, symbolic or hard, must not pass the content on.
         const std::string victim = Vtfiles::etc_dir + "/victim";
         write_file(victim, "root only\n");
-        for (auto make : {+[](const char* at) { return ::mkdir(at, 0700); }, +[](const char* at) { return ::mkfifo(at, 0600); },
-                          +[](const char* at) { return ::symlink("victim", at); }, +[](const char* at) { return ::link(VT_ETC_DIR "/victim", at); }}) {
+        const auto directory = +[](const char* at) { return ::mkdir(at, 0700); };
+        const auto fifo = +[](const char* at) { return ::mkfifo(at, 0600); };
+        const auto symbolic = +[](const char* at) { return ::symlink("victim", at); };
+        const auto hard = +[](const char* at) { return ::link(VT_ETC_DIR "/victim", at); };
+        for (auto make : {directory, fifo, symbolic, hard}) {
             fs::remove(Vtfiles::unix_location);
             make(Vtfiles::unix_location.c_str());
             ::alarm(10);

@@ -14,7 +14,8 @@ namespace Vtpasswd {
 std::string untrusted_because(const std::string& dir, uid_t owner, mode_t mode, uid_t user)
 {
     if (owner != 0 && owner != user)
-        return dir + " is owned by uid " + std::to_string(owner) + ". Please give it to root (chown root " + dir + ").";
+        return dir + " is owned by uid " + std::to_string(owner) + ". Please give it to root (chown root " + dir
+               + ").";
     const bool group = (mode & S_IWGRP) != 0, others = (mode & S_IWOTH) != 0;
     if (!group && !others)
         return {};
@@ -81,7 +82,8 @@ cutil::unique_fd open_etc_directory(const std::string& path, bool create)
 {
     const bool absolute = !path.empty() && path.front() == '/';
     const std::vector<component> parts = components_of(path);
-    cutil::unique_fd dir(::open(absolute ? "/" : ".", (parts.empty() ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC));
+    const int how = (parts.empty() ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC;
+    cutil::unique_fd dir(::open(absolute ? "/" : ".", how));
     if (!dir)
         return dir;
     check_trusted(dir.get(), absolute ? "/" : ".", path);

@@ -183,7 +183,14 @@ void endless_line_in_little_memory()
 
 std::string changed(const std::string& user) { return "Password changed for user " + user + ".\n"; }
 std::string kept_aside(int n) { return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in " VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n"; }
-std::string unsafe(const std::string& dir, const std::string& why) { return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n"; }
+std::string unsafe(const std::string& dir, const std::string& why)
+{
+    return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n";
+}
+std::string writable(const std::string& dir, const std::string& by, const char* bits)
+{
+    return unsafe(dir, "is writable by " + by + ". Please take that away (chmod " + bits + " " + dir + ")");
+}
 const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
 std::string bad_old(const std::string& pw, const std::string& user)
 {
@@ -248,16 +255,13 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         {"link to a file", filler("kept"), {"u p\n"}, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
         {"no step follows a name", filler("a"), {"b p\n"}, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
          {}, follow_nothing},
-        {"etc directory of another user", filler("a"), {"b p\n"}, "1", unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"),
-         "users a", "chown nobody $E"},
-        {"etc directory a link", filler("a"), {"b p\n"}, "1", unsafe(etc, "is a symbolic link. Please put the directory itself in its place"),
-         "users a", "mv $E $P/real && ln -s real $E"},
-        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", unsafe(etc, "is writable by its group. Please take that away (chmod g-w " + etc + ")"),
-         "700 770: users a", "chmod 770 $E"},
-        {"parent writable by others", filler("a"), {"b p\n"}, "1",
-         unsafe(etc_parent, "is writable by others. Please take that away (chmod o-w " + etc_parent + ")"), "707 700: users a", "chmod 707 $P"},
-        {"staff-writable stand-in for /usr/local", filler("a"), {"b p\n"}, "1",
-         unsafe(stand_in, "is writable by its group. Please take that away (chmod g-w " + stand_in + ")"), "users a", "chmod 2775 $P/.."},
+        {"etc directory of another user", filler("a"), {"b p\n"}, "1",
+         unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"), "users a", "chown nobody $E"},
+        {"etc directory a link", filler("a"), {"b p\n"}, "1",
+         unsafe(etc, "is a symbolic link. Please put the directory itself in its place"), "users a", "mv $E $P/real && ln -s real $E"},
+        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
+        {"parent writable by others", filler("a"), {"b p\n"}, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
+        {"staff-writable /usr/local", filler("a"), {"b p\n"}, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
         {"lock held past the bound", filler("a"), {"b p\n"}, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
          " Please try again once it has finished.\n", "users a", "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},
     };

@@ -45,9 +45,11 @@ status=$?
 set -e
 [ "$status" -eq 2 ] && grep -q "^Fatal error: uncaught exception End_of_file$" "$work/vtpasswd.err" ||
   fail "installed vtpasswd: status $status, $(cat "$work/vtpasswd.err")"
-# Its etc directory is Debian's /etc/tessaroul: a user added lands there (a private /etc on tmpfs).
-unshare -m sh -c 'mount -t tmpfs tmpfs /etc && echo "admin s3cret" | /usr/sbin/vtpasswd >/dev/null 2>&1 &&
-  test -s /etc/tessaroul/vanto_users.dat' || fail "installed vtpasswd does not write /etc/tessaroul"
+# Its etc directory is Debian's /etc/tessaroul: a user added lands there (a private /etc on tmpfs,
+# as closed as the host's: vtpasswd refuses an etc directory others may write along).
+unshare -m sh -c 'mount -t tmpfs -o mode=0755 tmpfs /etc && echo "admin s3cret" | /usr/sbin/vtpasswd >/dev/null &&
+  test -s /etc/tessaroul/vanto_users.dat' 2>"$work/vtpasswd.err" ||
+  fail "installed vtpasswd does not write /etc/tessaroul: $(cat "$work/vtpasswd.err")"
 # vtnet starts too, and reads its command line before anything else: none is its status 2.
 set +e
 /usr/sbin/vtnet >/dev/null 2>"$work/vtnet.err"

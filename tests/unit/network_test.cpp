@@ -543,7 +543,8 @@ TEST_F(Network, NativeLayoutsTranslateByteForByteAndHostileBytesEndInside)
         const auto at = [](const bsd::bytes& b, std::size_t i) { return std::to_integer<int>(b.at(i)); };
         EXPECT_EQ(std::tuple(msglen_at(ifs.data()), at(ifs, ifm + 1), at(ifs, 16 + layout.ifi_mtu + 1), ifs.size() - listed.size()),
                   std::tuple(ifm + 56, bsd::af_link, 1500 >> 8, grown)) << ifm;
-        EXPECT_EQ(std::tuple(msglen_at(arps.data()), at(arps, rtm + 1), at(arps, rtm + 17), msglen_at(route.data()), at(route, rtm + 17), at(route, expire)),
+        EXPECT_EQ(std::tuple(msglen_at(arps.data()), at(arps, rtm + 1), at(arps, rtm + 17),
+                             msglen_at(route.data()), at(route, rtm + 17), at(route, expire)),
                   std::tuple(rtm + 72, bsd::af_inet, bsd::af_link, rtm + 32, bsd::af_inet, 7)) << rtm;
         EXPECT_EQ(bsd::translate_messages(ifs, layout, bsd::product_layout), listed) << ifm;
         EXPECT_EQ(bsd::translate_messages(arps, layout, bsd::product_layout), kernel.arp) << rtm;

@@ -8,6 +8,8 @@
 #include "cutil/iflist.hpp"
 #include "cutil/takeover.hpp"
 
+#include <sys/socket.h>
+#include <netinet/in.h>
 #include <arpa/inet.h>
 
 #include <algorithm>

@@ -10,6 +10,7 @@
 #include "platform/backend.hpp"
 #include "platform/unique_fd.hpp"
 
+#include <sys/socket.h>
 #include <arpa/inet.h>
 
 #include <cerrno>

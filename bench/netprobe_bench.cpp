@@ -37,16 +37,12 @@ std::size_t read_whole_arp_table()
 
 int main()
 {
-    std::string why = vttest::netns_unavailable();
-    if (!why.empty()) {
-        std::printf("skipped: %s\n", why.c_str());
-        return 0;
-    }
+    const char* self = "netprobe_bench";
+    if (std::string why = vttest::netns_unavailable(); !why.empty())
+        return cannot_measure(self, why);
     vttest::netns_pair pair;
-    if (!pair.failure().empty()) {
-        std::printf("skipped: cannot make the namespaces: %s\n", pair.failure().c_str());
-        return 0;
-    }
+    if (!pair.failure().empty())
+        return cannot_measure(self, "cannot make the namespaces: " + pair.failure());
 
     // 10,000 ARP entries: 250 documentation addresses on each of 40 interfaces (veth ends).
     std::ostringstream neigh;
@@ -64,10 +60,8 @@ int main()
     for (const char* net : {"192.0.2.", "198.51.100.", "203.0.113."})
         for (int h = 0; h < 256; ++h)
             addrs << "addr add " << net << h << "/32 dev many0\n";
-    if (!pair.batch(pair.a(), neigh.str())) {
-        std::printf("skipped: could not fill the tables\n");
-        return 0;
-    }
+    if (!pair.batch(pair.a(), neigh.str()))
+        return cannot_measure(self, "ip -batch could not fill the ARP table");
 
     std::string report = vttest::run_in_netns(pair.a(), [] {
         std::string out;
@@ -104,10 +98,8 @@ int main()
         return out;
     });
     // Only now the addresses, which would otherwise make the absent address a local one.
-    if (!pair.batch(pair.a(), addrs.str())) {
-        std::printf("skipped: could not add the addresses\n");
-        return 0;
-    }
+    if (!pair.batch(pair.a(), addrs.str()))
+        return cannot_measure(self, "ip -batch could not add the addresses");
     report += vttest::run_in_netns(pair.a(), [] {
         std::string out;
         char text[256];
@@ -131,10 +123,8 @@ int main()
 
     // The interface list while a takeover changes addresses: every read must answer.
     vttest::churning_interface churn(pair, pair.a(), "churn0", "02:00:00:00:0c:01");
-    if (!churn.failure().empty()) {
-        std::printf("skipped: %s\n", churn.failure().c_str());
-        return 0;
-    }
+    if (!churn.failure().empty())
+        return cannot_measure(self, churn.failure());
     report += vttest::run_in_netns(pair.a(), [] {
         int failed = 0, zero_mac = 0;
         figures dev = measure(500, [&] {

@@ -147,15 +147,11 @@ private:
 
 int main()
 {
-    if (std::string why = vttest::netns_unavailable(); !why.empty()) {
-        std::printf("skipped: %s\n", why.c_str());
-        return 0;
-    }
+    if (std::string why = vttest::netns_unavailable(); !why.empty())
+        return vtbench::cannot_measure("takeover_bench", why);
     vttest::netns_segment seg;
-    if (!seg.failure().empty()) {
-        std::printf("skipped: cannot make the namespaces: %s\n", seg.failure().c_str());
-        return 0;
-    }
+    if (!seg.failure().empty())
+        return vtbench::cannot_measure("takeover_bench", "cannot make the namespaces: " + seg.failure());
     // arping takes whole seconds between its announcements (-i 0 never ends): the script is also
     // timed without it, as the floor of any script.
     const std::string changes = std::string("ip route del ") + moved + "/32; ip addr add " + moved + "/32 dev va; ip addr del "

@@ -84,6 +84,13 @@ inline run_outcome run_with_input(const std::vector<std::string>& argv, const st
 // Runs a command to its end, output discarded; answers its exit status.
 inline int run_quiet(const std::vector<std::string>& argv) { return run_with_input(argv, "").status; }
 
+// A benchmark that cannot set itself up measured nothing: it says why and fails.
+inline int cannot_measure(const char* bench, const std::string& why)
+{
+    std::fprintf(stderr, "%s: nothing measured: %s\n", bench, why.c_str());
+    return 1;
+}
+
 inline std::string line(const char* what, const figures& ours, const char* peer_name, const figures& peer)
 {
     char text[512];

@@ -45,16 +45,12 @@ void write_users(const std::string& path, long count)
 
 int main()
 {
-    if (std::string why = vttest::sandbox_unavailable(); !why.empty()) {
-        std::printf("skipped: %s\n", why.c_str());
-        return 0;
-    }
+    if (std::string why = vttest::sandbox_unavailable(); !why.empty())
+        return vtbench::cannot_measure("vtpasswd_bench", why);
     vttest::sandbox box;
     box.make_etc();
-    if (std::string why = vttest::enter_namespace(box.root()); !why.empty()) {
-        std::printf("skipped: %s\n", why.c_str());
-        return 0;
-    }
+    if (std::string why = vttest::enter_namespace(box.root()); !why.empty())
+        return vtbench::cannot_measure("vtpasswd_bench", why);
     const std::string etc = VT_ETC_DIR, users = etc + "/vanto_users.dat";
     const int runs = 5;
 

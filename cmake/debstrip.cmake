@@ -3,7 +3,10 @@
 # links against stay), both of the compiler's .comment and .note sections.
 set(common --remove-section=.comment --remove-section=.note)
 file(GLOB_RECURSE archives "${CPACK_TEMPORARY_DIRECTORY}/*.a")
-file(GLOB_RECURSE commands "${CPACK_TEMPORARY_DIRECTORY}/*/sbin/*")
+# Each package is staged in a folder of its own (host/usr/sbin/...): a glob's * stops at a slash.
+file(GLOB_RECURSE staged "${CPACK_TEMPORARY_DIRECTORY}/*")
+set(commands ${staged})
+list(FILTER commands INCLUDE REGEX "/sbin/[^/]+$")
 foreach(archive IN LISTS archives)
   execute_process(COMMAND ${CPACK_VT_STRIP} --strip-debug --enable-deterministic-archives ${common} ${archive}
     COMMAND_ERROR_IS_FATAL ANY)

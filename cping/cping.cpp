@@ -4,8 +4,9 @@
 #include "platform/unique_fd.hpp"
 #include "platform/backend.hpp"
 
-#include <arpa/inet.h>
+#include <sys/socket.h>
 #include <netinet/in.h>
+#include <arpa/inet.h>
 #include <poll.h>
 #include <unistd.h>
 

@@ -118,7 +118,8 @@ void translate_native(fake_backend& kernel, std::span<const std::byte> in)
         const bsd::bytes ours = bsd::translate_messages(in, layout, bsd::product_layout);
         require(ours.size() <= in.size(), "a native snapshot never grows");
         require_whole_messages(ours, 4);
-        require(bsd::translate_messages(ours, bsd::product_layout, bsd::product_layout) == ours, "translated once for all");
+        require(bsd::translate_messages(ours, bsd::product_layout, bsd::product_layout) == ours,
+                "translated once for all");
         kernel.iflist = kernel.arp = ours;
         walk_device("em0");
         look_up_arp(kernel, "192.0.2.1");

@@ -59,6 +59,7 @@ constexpr std::size_t sa_room(std::uint8_t len, std::size_t word)
 // not carried. A message of a kind the product does not read is copied as it stands. The walk
 // ends at the first message that does not fit (a length of 0 or past the end, shorter than its
 // header, addresses past its length): what came before it is answered.
-bytes translate_messages(std::span<const std::byte> in, const route_layout& from, const route_layout& to);
+bytes translate_messages(std::span<const std::byte> in, const route_layout& from,
+                         const route_layout& to);
 
 } // namespace cutil::bsd

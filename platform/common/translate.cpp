@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 
 namespace cutil::bsd {
 
@@ -40,29 +39,34 @@ std::uint64_t get_field(const std::byte* at, std::size_t size)
     }
 }
 
-// Narrowed to the field's width, a value too wide reads as the largest it holds.
+// Cut to the field's width: a 64-bit kernel's metrics and times fit the library's 32 bits.
 void put_field(std::byte* at, std::size_t size, std::uint64_t value)
 {
-    const std::uint64_t most = size >= 8 ? std::numeric_limits<std::uint64_t>::max() : (std::uint64_t{1} << (8 * size)) - 1;
-    value = std::min(value, most);
+    const auto v16 = static_cast<std::uint16_t>(value);
+    const auto v32 = static_cast<std::uint32_t>(value);
     switch (size) {
     case 1: *at = std::byte(value); break;
-    case 2: { auto v = static_cast<std::uint16_t>(value); std::memcpy(at, &v, sizeof v); break; }
-    case 4: { auto v = static_cast<std::uint32_t>(value); std::memcpy(at, &v, sizeof v); break; }
+    case 2: std::memcpy(at, &v16, sizeof v16); break;
+    case 4: std::memcpy(at, &v32, sizeof v32); break;
     default: std::memcpy(at, &value, sizeof value); break;
     }
 }
 
-void route_header(const std::byte* in, std::byte* out, const route_layout& from, const route_layout& to)
+std::size_t metric_count(const route_layout& l) { return (l.rt_msghdr - l.rtm_rmx) / l.rmx_field; }
+
+void route_header(const std::byte* in, std::byte* out, const route_layout& from,
+                  const route_layout& to)
 {
     std::memcpy(out, in, std::min(from.rtm_inits, to.rtm_inits));
     put_field(out + to.rtm_inits, to.rmx_field, get_field(in + from.rtm_inits, from.rmx_field));
-    std::size_t metrics = std::min((from.rt_msghdr - from.rtm_rmx) / from.rmx_field, (to.rt_msghdr - to.rtm_rmx) / to.rmx_field);
-    for (std::size_t i = 0; i < metrics; ++i)
-        put_field(out + to.rtm_rmx + i * to.rmx_field, to.rmx_field, get_field(in + from.rtm_rmx + i * from.rmx_field, from.rmx_field));
+    for (std::size_t i = 0; i < std::min(metric_count(from), metric_count(to)); ++i) {
+        const auto value = get_field(in + from.rtm_rmx + i * from.rmx_field, from.rmx_field);
+        put_field(out + to.rtm_rmx + i * to.rmx_field, to.rmx_field, value);
+    }
 }
 
-void interface_header(const std::byte* in, std::byte* out, const route_layout& from, const route_layout& to)
+void interface_header(const std::byte* in, std::byte* out, const route_layout& from,
+                      const route_layout& to)
 {
     std::memcpy(out, in, std::min(from.ifm_data, to.ifm_data));
     const std::byte* data_in = in + from.ifm_data;
@@ -73,7 +77,8 @@ void interface_header(const std::byte* in, std::byte* out, const route_layout& f
 }
 
 // The header of `msg` (at least header_size(k, from) bytes) appended in the layout `to`.
-void header(kind k, std::span<const std::byte> msg, const route_layout& from, const route_layout& to, bytes& out)
+void header(kind k, std::span<const std::byte> msg, const route_layout& from,
+            const route_layout& to, bytes& out)
 {
     const std::size_t start = out.size(), size = header_size(k, to);
     out.resize(start + size);
@@ -87,11 +92,14 @@ void header(kind k, std::span<const std::byte> msg, const route_layout& from, co
 
 int addresses_of(kind k, std::span<const std::byte> msg)
 {
-    return load<std::int32_t>(msg.data() + (k == kind::route ? offsetof(rt_msghdr, rtm_addrs) : offsetof(if_msghdr, ifm_addrs)));
+    const std::size_t at = k == kind::route ? offsetof(rt_msghdr, rtm_addrs)
+                                            : offsetof(if_msghdr, ifm_addrs);
+    return load<std::int32_t>(msg.data() + at);
 }
 
 // The socket addresses the mask names, each rounded anew; false when one runs past `rest`.
-bool addresses(std::span<const std::byte> rest, int addrs, std::size_t from_word, std::size_t to_word, bytes& out)
+bool addresses(std::span<const std::byte> rest, int addrs, std::size_t from_word,
+               std::size_t to_word, bytes& out)
 {
     for (int i = 0; i < rtax_max; ++i) {
         if ((addrs & (1 << i)) == 0)
@@ -110,7 +118,8 @@ bool addresses(std::span<const std::byte> rest, int addrs, std::size_t from_word
     return true;
 }
 
-bool message(std::span<const std::byte> msg, const route_layout& from, const route_layout& to, bytes& out)
+bool message(std::span<const std::byte> msg, const route_layout& from, const route_layout& to,
+             bytes& out)
 {
     const kind k = kind_of(std::to_integer<std::uint8_t>(msg[3]));
     if (k == kind::other) {
@@ -121,11 +130,11 @@ bool message(std::span<const std::byte> msg, const route_layout& from, const rou
     if (msg.size() < from_header)
         return false;
     header(k, msg, from, to, out);
-    if (!addresses(msg.subspan(from_header), addresses_of(k, msg), from.word, to.word, out)
-        || out.size() - start > std::numeric_limits<std::uint16_t>::max()) {
+    if (!addresses(msg.subspan(from_header), addresses_of(k, msg), from.word, to.word, out)) {
         out.resize(start);
         return false;
     }
+    // A header and at most eight addresses of at most 256 bytes: the length fits.
     const auto len = static_cast<std::uint16_t>(out.size() - start);
     std::memcpy(out.data() + start, &len, sizeof len);
     return true;
@@ -133,7 +142,8 @@ bool message(std::span<const std::byte> msg, const route_layout& from, const rou
 
 } // namespace
 
-bytes translate_messages(std::span<const std::byte> in, const route_layout& from, const route_layout& to)
+bytes translate_messages(std::span<const std::byte> in, const route_layout& from,
+                         const route_layout& to)
 {
     bytes out;
     while (in.size() >= 4) {

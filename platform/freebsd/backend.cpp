@@ -15,10 +15,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace cutil::platform {
 
@@ -56,21 +60,20 @@ static_assert(offsetof(::ifa_msghdr, ifam_addrs) == offsetof(bsd::ifa_msghdr, if
               && offsetof(::ifa_msghdr, ifam_index) == offsetof(bsd::ifa_msghdr, ifam_index)
               && offsetof(::ifa_msghdr, ifam_metric) == offsetof(bsd::ifa_msghdr, ifam_metric));
 
-// The whole answer of a routing sysctl; a table that grew between sizing and reading is asked again.
-int native_dump(std::span<const int> mib, bsd::bytes& out)
+// A routing sysctl's whole answer in the library's layout; a table that grew between sizing and
+// reading is asked again.
+int translated_dump(std::span<const int> mib, bsd::bytes& out)
 {
+    bsd::bytes native;
     for (int attempt = 0; attempt < 4; ++attempt) {
         std::size_t size = 0;
         if (::sysctl(mib.data(), static_cast<u_int>(mib.size()), nullptr, &size, nullptr, 0) < 0)
             return errno;
-        try {
-            out.resize(size + size / 8 + 1);
-        } catch (const std::bad_alloc&) {
-            return ENOMEM;
-        }
-        size = out.size();
-        if (::sysctl(mib.data(), static_cast<u_int>(mib.size()), out.data(), &size, nullptr, 0) == 0) {
-            out.resize(size);
+        native.resize(size + size / 8 + 1);
+        size = native.size();
+        if (::sysctl(mib.data(), static_cast<u_int>(mib.size()), native.data(), &size, nullptr, 0) == 0) {
+            native.resize(size);
+            out = bsd::translate_messages(native, native_layout, bsd::product_layout);
             return 0;
         }
         if (errno != ENOMEM)
@@ -79,26 +82,41 @@ int native_dump(std::span<const int> mib, bsd::bytes& out)
     return ENOMEM;
 }
 
+// What a size query read, kept for the fill that follows it in the same thread; a fill of
+// another table, or a second query, reads anew.
+struct kept_snapshot {
+    std::vector<int> mib;
+    bsd::bytes bytes;
+};
+thread_local std::optional<kept_snapshot> kept;
+
 class freebsd_backend final : public backend {
 public:
-    // The snapshot in the library's layout: sized exactly, since translating changes its length.
+    // The snapshot in the library's layout. Translating changes its length, so a size query reads
+    // the table and keeps it for the fill that follows: both see one table.
     int route_sysctl(std::span<const int> mib, void* buffer, std::size_t* size) override
     {
-        bsd::bytes native;
-        if (int e = native_dump(mib, native))
-            return e;
-        bsd::bytes ours;
         try {
-            ours = bsd::translate_messages(native, native_layout, bsd::product_layout);
+            std::optional<kept_snapshot> last = std::exchange(kept, std::nullopt);
+            bsd::bytes ours;
+            if (buffer != nullptr && last && std::ranges::equal(last->mib, mib))
+                ours = std::move(last->bytes);
+            else if (int e = translated_dump(mib, ours))
+                return e;
+            if (buffer == nullptr) {
+                *size = ours.size();
+                kept = kept_snapshot{{mib.begin(), mib.end()}, std::move(ours)};
+                return 0;
+            }
+            if (*size < ours.size())
+                return ENOMEM; // the table grew since its size was asked
+            if (!ours.empty())
+                std::memcpy(buffer, ours.data(), ours.size());
+            *size = ours.size();
+            return 0;
         } catch (const std::bad_alloc&) {
             return ENOMEM;
         }
-        if (buffer != nullptr && *size < ours.size())
-            return ENOMEM;
-        if (buffer != nullptr)
-            std::memcpy(buffer, ours.data(), ours.size());
-        *size = ours.size();
-        return 0;
     }
     int interface_conf(int sock, std::byte* buffer, int* length) override
     {

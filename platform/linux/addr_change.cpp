@@ -101,6 +101,7 @@ int put_back(linux_rtnl::netlink_session& session, linux_rtnl::message bytes, st
     auto* nlh = reinterpret_cast<nlmsghdr*>(bytes.data());
     nlh->nlmsg_type = type;
     nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL;
+    nlh->nlmsg_pid = 0;
     int e = session.change(nlh);
     return e == EEXIST ? 0 : e;
 }

@@ -17,7 +17,8 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work
 [ "$(ls "$prefix/include")" = cutil ] || fail "include/ holds $(ls "$prefix/include" | tr '\n' ' ')"
 for path in sbin/vtpasswd sbin/vtnet include/cutil/cutil/ifconf.hpp include/cutil/platform/bsd.hpp \
             include/cutil/cping/cping.hpp include/cutil/carp/carp.hpp \
-            share/doc/tessaroul-host/copyright share/doc/tessaroul-host/changelog.gz; do
+            share/doc/tessaroul-host/copyright share/doc/tessaroul-host/changelog.Debian.gz \
+            share/doc/libcutil-dev/copyright share/doc/libcutil-dev/changelog.Debian.gz; do
   [ -e "$prefix/$path" ] || fail "$path not installed"
 done
 pcfile=$(find "$prefix" -name cutil.pc)
@@ -29,6 +30,7 @@ for program in "$prefix"/sbin/*; do
   name=$(basename "$program")
   page=$prefix/share/man/man8/$name.8.gz
   [ -f "$page" ] || fail "no manual page for $name"
+  gzip -dc "$page" | grep -q "^\.Os tessaroul [0-9]" || fail "$name.8 does not name its system in .Os"
   # Style notes are the base system's conventions: our pages name their own system in .Os.
   mandoc -T lint -W warning "$page" || fail "mandoc -T lint $page"
   MANWIDTH=80 man -l "$page" 2>"$work/man.err" | grep -q "^NAME" || { cat "$work/man.err"; fail "man -l $page"; }

@@ -49,10 +49,13 @@ std::string replaced_directory() { return mount_point.string(); }
 
 std::string sandbox_unavailable()
 {
+    // The command trusts an etc directory only below directories of root's, which a user namespace
+    // shows as no one's.
     static const std::string why =
         !fs::path(VT_ETC_DIR).is_absolute() || mount_point.string().size() <= 1
                 || !fs::is_directory(mount_point)
             ? "the etc directory " VT_ETC_DIR " has no replaceable parent on this host"
+        : ::geteuid() != 0 ? "needs root: in a user namespace the directories above the etc directory are no one's"
         : sandbox().run_inside([] { return std::string("inside"); }).answer != "inside"
             ? "no private mount namespace here (needs root or user namespaces)"
             : "";

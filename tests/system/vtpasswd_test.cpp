@@ -322,7 +322,7 @@ TEST_F(Vtpasswd, ATerminalShowsNoPasswordAndGetsItsEchoBack)
         ASSERT_TRUE(master && ::grantpt(master.get()) == 0 && ::unlockpt(master.get()) == 0);
         const cutil::unique_fd slave(::open(::ptsname(master.get()), O_RDWR | O_NOCTTY | O_CLOEXEC));
         const auto echoes = [&] { termios t{}; return ::tcgetattr(slave.get(), &t) == 0 && (t.c_lflag & ECHO) != 0; };
-        const pid_t pid = box.start("", {}, [&] { ::dup2(slave.get(), 0); });
+        const pid_t pid = box.start("", [&] { ::dup2(slave.get(), 0); });
         for (int wait = 0; wait < 10000 && echoes(); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_FALSE(echoes()) << "the run never turned the echo off";

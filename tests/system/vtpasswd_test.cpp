@@ -153,12 +153,15 @@ void refuse_fsync()
 void follow_nothing()
 {
     const auto on = [](int nr, unsigned char to) -> sock_filter { return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), to, 0); };
-    const auto arg = [](int i) -> sock_filter { return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i)); };
+    const auto arg = [](int i) -> sock_filter {
+        return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i));
+    };
     sock_filter code[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), on(SYS_openat, 6), on(SYS_linkat, 12), on(SYS_link, 14),
         on(SYS_rename, 13), on(SYS_unlink, 12), on(SYS_mkdir, 11), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_CREAT, 0, 1), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW | O_EXCL, 0, 7),
-        arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0), arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
+        arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0),
+        arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
         arg(4), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_SYMLINK_FOLLOW, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES)};
     sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
@@ -182,7 +185,11 @@ void endless_line_in_little_memory()
 }
 
 std::string changed(const std::string& user) { return "Password changed for user " + user + ".\n"; }
-std::string kept_aside(int n) { return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in " VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n"; }
+std::string kept_aside(int n)
+{
+    return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in "
+           VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n";
+}
 std::string unsafe(const std::string& dir, const std::string& why)
 {
     return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n";
@@ -243,7 +250,8 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
         {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
         {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
-        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
+        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"),
+         "backup; backup.1 alice bob; users c*", "mv $U $B"},
         {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", kept_aside(2) + changed("d"), "backup; backup.1 ~5; backup.2 c; users d*",
          "mv $U $B && echo kept > $B.1"},
         {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},

@@ -1,5 +1,6 @@
 // The network primitives over one scripted kernel: what the read half finds, hostile bytes,
 // what the write half asks, and vtnet's lines.
+#include "admin/handlers.hpp"
 #include "admin/vtnet.hpp"
 #include "carp/carp.hpp"
 #include "cping/cping.hpp"
@@ -633,6 +634,26 @@ TEST_F(Network, EachTakeoverStepAsksTheKernelInItsOrderAndQueuesWhatItGaveBack)
     EXPECT_EQ(find_local_device("192.0.2.10", name, 1), 1); // no search: yes, without looking
     EXPECT_STREQ(name, "lo0");
     EXPECT_EQ(find_local_device("192.0.2.10", name, 0) * 10 + find_local_device("192.0.2.50", name, 0), 1);
+}
+
+// The scripted kernel takes every change and keeps its lists as they were: vtnet reads back that
+// none landed instead of trusting the library's word.
+TEST_F(Network, VtnetReadsBackWhatEachChangeLeft)
+{
+    using handler = int (*)(const Vtnet::request&);
+    const std::tuple<handler, std::vector<std::string>, bool, std::string> rows[] = {
+        {Vtnet::run_take, {"fxp0", "203.0.113.9"}, false, "1 vtnet: 203.0.113.9 is not on fxp0"},
+        {Vtnet::run_release, {"ERROR", "192.0.2.50"}, true, "1 vtnet: 192.0.2.50 is still on lo0"},
+        {Vtnet::run_cleanup, {"em0"}, false, "1 vtnet: em0 still has more than one address"}};
+    for (const auto& [run, operands, forget, said] : rows) {
+        Vtnet::request r;
+        r.operands = operands;
+        r.forget = forget;
+        int status = -1;
+        const std::string err = console_of([&] { status = run(r); }).err;
+        const std::size_t at = err.rfind("vtnet: ");
+        EXPECT_EQ(std::to_string(status) + " " + err.substr(at == std::string::npos ? err.size() : at), said + "\n");
+    }
 }
 
 TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)

@@ -269,6 +269,7 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
          unsafe(etc, "is a symbolic link. Please put the directory itself in its place"), "users a", "mv $E $P/real && ln -s real $E"},
         {"group-writable etc directory", filler("a"), {"b p\n"}, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
         {"parent writable by others", filler("a"), {"b p\n"}, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
+        {"sticky parent like /tmp", filler("a"), {"b p\n"}, "0", changed("b"), "1777 700: backup a; users a b*", "chmod 1777 $P"},
         {"staff-writable /usr/local", filler("a"), {"b p\n"}, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
         {"lock held past the bound", filler("a"), {"b p\n"}, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
          " Please try again once it has finished.\n", "users a", "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},

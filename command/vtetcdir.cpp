@@ -11,10 +11,15 @@
 
 namespace Vtpasswd {
 
-std::string untrusted_because(const std::string& dir, uid_t owner, mode_t mode, uid_t user)
+std::string untrusted_because(const std::string& dir, uid_t owner, mode_t mode, uid_t user, bool above)
 {
     if (owner != 0 && owner != user)
-        return dir + " is owned by uid " + std::to_string(owner) + ". Please give it to root (chown root " + dir + ").";
+        return dir + " is owned by uid " + std::to_string(owner) + ". Please give it to root (chown root " + dir
+               + ").";
+    // Above the etc directory a sticky one (/tmp) lets others add names but never move or remove
+    // the trusted directory under it, which is checked in its turn.
+    if (above && (mode & S_ISVTX) != 0)
+        return {};
     const bool group = (mode & S_IWGRP) != 0, others = (mode & S_IWOTH) != 0;
     if (!group && !others)
         return {};
@@ -49,12 +54,12 @@ std::vector<component> components_of(const std::string& path)
     throw refused{"Unsafe etc directory " + path + ": " + reason};
 }
 
-void check_trusted(int fd, const std::string& dir, const std::string& path)
+void check_trusted(int fd, const std::string& dir, const std::string& path, bool above)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0)
         throw Vtfailure::sys_error(dir, errno);
-    if (std::string why = untrusted_because(dir, st.st_uid, st.st_mode, ::geteuid()); !why.empty())
+    if (std::string why = untrusted_because(dir, st.st_uid, st.st_mode, ::geteuid(), above); !why.empty())
         refuse(path, why);
 }
 
@@ -81,10 +86,11 @@ cutil::unique_fd open_etc_directory(const std::string& path, bool create)
 {
     const bool absolute = !path.empty() && path.front() == '/';
     const std::vector<component> parts = components_of(path);
-    cutil::unique_fd dir(::open(absolute ? "/" : ".", (parts.empty() ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC));
+    const int how = (parts.empty() ? O_RDONLY : O_PATH) | O_DIRECTORY | O_CLOEXEC;
+    cutil::unique_fd dir(::open(absolute ? "/" : ".", how));
     if (!dir)
         return dir;
-    check_trusted(dir.get(), absolute ? "/" : ".", path);
+    check_trusted(dir.get(), absolute ? "/" : ".", path, !parts.empty());
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const component& c = parts[i];
         const bool last = i + 1 == parts.size();
@@ -103,7 +109,7 @@ cutil::unique_fd open_etc_directory(const std::string& path, bool create)
                 throw Vtfailure::unix_error(ENOTDIR, "mkdir", parts[i + 1].prefix);
             return next;
         }
-        check_trusted(next.get(), c.prefix, path);
+        check_trusted(next.get(), c.prefix, path, !last);
         dir = std::move(next);
     }
     return dir;

@@ -19,8 +19,9 @@ struct refused {
 };
 
 // Why a directory with this owner and mode lets someone other than root and the user change
-// what it holds, with what to change; empty when nothing does.
-std::string untrusted_because(const std::string& dir, uid_t owner, mode_t mode, uid_t user);
+// what it holds, with what to change; empty when nothing does. A sticky directory above the etc
+// directory is trusted.
+std::string untrusted_because(const std::string& dir, uid_t owner, mode_t mode, uid_t user, bool above);
 
 // The etc directory opened for reading and locking, each component checked as it is walked;
 // with create, a missing one is made with mode 0700 (a failure raises Unix_error of "mkdir").

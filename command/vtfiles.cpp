@@ -83,14 +83,18 @@ out_channel vt_open_out_gen(open_flags flags, int perm, const std::string& path)
     return out_channel(open_or_raise(AT_FDCWD, path.c_str(), flags_to_platform(flags), perm, path), path);
 }
 
-in_channel vt_open_in_at(int dir, open_flags flags, int perm, const std::string& name, const std::string& path)
+in_channel vt_open_in_at(int dir, open_flags flags, int perm, const std::string& name,
+                         const std::string& path)
 {
-    return in_channel(open_or_raise(dir, name.c_str(), flags_to_platform(flags) | O_NOFOLLOW, perm, path), path);
+    const int how = flags_to_platform(flags) | O_NOFOLLOW;
+    return in_channel(open_or_raise(dir, name.c_str(), how, perm, path), path);
 }
 
-out_channel vt_open_out_at(int dir, open_flags flags, int perm, const std::string& name, const std::string& path)
+out_channel vt_open_out_at(int dir, open_flags flags, int perm, const std::string& name,
+                           const std::string& path)
 {
-    return out_channel(open_or_raise(dir, name.c_str(), flags_to_platform(flags) | O_NOFOLLOW, perm, path), path);
+    const int how = flags_to_platform(flags) | O_NOFOLLOW;
+    return out_channel(open_or_raise(dir, name.c_str(), how, perm, path), path);
 }
 
 in_channel vt_open_in(const std::string& path)

@@ -31,7 +31,9 @@ out_channel vt_open_out(const std::string& path);
 out_channel vt_open_out_gen(open_flags flags, int perm, const std::string& path);
 // The same, for the name within an open directory, never through a symbolic link; path names
 // the file in messages.
-in_channel vt_open_in_at(int dir, open_flags flags, int perm, const std::string& name, const std::string& path);
-out_channel vt_open_out_at(int dir, open_flags flags, int perm, const std::string& name, const std::string& path);
+in_channel vt_open_in_at(int dir, open_flags flags, int perm, const std::string& name,
+                         const std::string& path);
+out_channel vt_open_out_at(int dir, open_flags flags, int perm, const std::string& name,
+                           const std::string& path);
 
 } // namespace Vtfiles

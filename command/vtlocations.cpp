@@ -79,9 +79,12 @@ static cutil::unique_fd open_for_rewrite(const std::string& path)
         return {};
     // Non-blocking, so that a FIFO without a reader fails at once instead of waiting.
     const std::string name = path.substr(slash + 1);
-    cutil::unique_fd fd(::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    const int how = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    cutil::unique_fd fd(::openat(dir.get(), name.c_str(), how, 0666));
     struct stat st;
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ::ftruncate(fd.get(), 0) != 0)
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)
+        return {};
+    if (::ftruncate(fd.get(), 0) != 0)
         return {};
     if (os_type == os_t::WinNT)
         cutil::set_permissions(path);

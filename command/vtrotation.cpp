@@ -65,7 +65,8 @@ static void lock_directory(int dir, const std::string& dirname)
             throw Vtfailure::sys_error(dirname, errno);
         if (clock::now() >= give_up)
             throw refused{"The etc directory " + dirname + " has been locked by another process for "
-                          + std::to_string(lock_wait_seconds) + " seconds. Please try again once it has finished."};
+                          + std::to_string(lock_wait_seconds)
+                          + " seconds. Please try again once it has finished."};
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
     }
@@ -197,8 +198,8 @@ std::string rotation::rotate_backup()
 Vtfiles::in_channel rotation::open_backup()
 {
     // Non-blocking, so that a FIFO put there meanwhile is refused instead of waited on.
-    Vtfiles::in_channel in = Vtfiles::vt_open_in_at(dir_.get(), {open_flag::rdonly, open_flag::creat, open_flag::nonblock},
-                                                    0600, old_, path_of(old_));
+    Vtfiles::in_channel in = Vtfiles::vt_open_in_at(
+        dir_.get(), {open_flag::rdonly, open_flag::creat, open_flag::nonblock}, 0600, old_, path_of(old_));
     if (!in.is_regular_file())
         throw Vtfailure::not_a_regular_file(path_of(old_));
     return in;
@@ -208,8 +209,8 @@ Vtfiles::out_channel rotation::open_new()
 {
     // What an interrupted run left here is an unfinished copy; the user file is whole.
     ::unlinkat(dir_.get(), new_.c_str(), 0);
-    Vtfiles::out_channel out = Vtfiles::vt_open_out_at(dir_.get(), {open_flag::wronly, open_flag::creat, open_flag::excl},
-                                                       0600, new_, path_of(new_));
+    Vtfiles::out_channel out = Vtfiles::vt_open_out_at(
+        dir_.get(), {open_flag::wronly, open_flag::creat, open_flag::excl}, 0600, new_, path_of(new_));
     new_opened_ = true;
     return out;
 }

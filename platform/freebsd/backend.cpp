@@ -2,6 +2,7 @@
 // of today lays them out otherwise than the library (FreeBSD 11 and later: if_msghdr; amd64:
 // rt_msghdr and the rounding of socket addresses); the other requests pass straight through.
 #include "platform/backend.hpp"
+#include "platform/freebsd/layout.hpp"
 #include "platform/translate.hpp"
 
 #include <sys/types.h>
@@ -10,7 +11,6 @@
 #include <sys/sysctl.h>
 #include <net/bpf.h>
 #include <net/if.h>
-#include <net/route.h>
 #include <netinet/in.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,38 +27,6 @@
 namespace cutil::platform {
 
 namespace {
-
-// This kernel's layout of the routing messages, from its own headers.
-constexpr bsd::route_layout native_layout{
-    .word = sizeof(long),
-    .rt_msghdr = sizeof(::rt_msghdr),
-    .rtm_inits = offsetof(::rt_msghdr, rtm_inits),
-    .rtm_rmx = offsetof(::rt_msghdr, rtm_rmx),
-    .rmx_field = sizeof(::rt_msghdr::rtm_inits),
-    .if_msghdr = sizeof(::if_msghdr),
-    .ifm_data = offsetof(::if_msghdr, ifm_data),
-    .if_data = sizeof(::if_data),
-    .ifi_datalen = offsetof(::if_data, ifi_datalen),
-    .ifi_datalen_size = sizeof(::if_data::ifi_datalen),
-    .ifi_mtu = offsetof(::if_data, ifi_mtu),
-    .ifa_msghdr = sizeof(::ifa_msghdr),
-};
-
-// What the translator copies as it stands must sit where the library has it.
-static_assert(offsetof(::rt_msghdr, rtm_flags) == offsetof(bsd::rt_msghdr, rtm_flags)
-              && offsetof(::rt_msghdr, rtm_addrs) == offsetof(bsd::rt_msghdr, rtm_addrs)
-              && offsetof(::rt_msghdr, rtm_seq) == offsetof(bsd::rt_msghdr, rtm_seq)
-              && offsetof(::rt_msghdr, rtm_fmask) == offsetof(bsd::rt_msghdr, rtm_fmask)
-              && offsetof(::rt_msghdr, rtm_inits) >= offsetof(bsd::rt_msghdr, rtm_inits)
-              && sizeof(::rt_metrics::rmx_expire) == sizeof(::rt_msghdr::rtm_inits));
-static_assert(offsetof(::if_msghdr, ifm_addrs) == offsetof(bsd::if_msghdr, ifm_addrs)
-              && offsetof(::if_msghdr, ifm_flags) == offsetof(bsd::if_msghdr, ifm_flags)
-              && offsetof(::if_msghdr, ifm_index) == offsetof(bsd::if_msghdr, ifm_index)
-              && offsetof(::if_data, ifi_link_state) + 1 == bsd::if_data_common
-              && sizeof(::if_data::ifi_mtu) == sizeof(bsd::if_data::ifi_mtu));
-static_assert(offsetof(::ifa_msghdr, ifam_addrs) == offsetof(bsd::ifa_msghdr, ifam_addrs)
-              && offsetof(::ifa_msghdr, ifam_index) == offsetof(bsd::ifa_msghdr, ifam_index)
-              && offsetof(::ifa_msghdr, ifam_metric) == offsetof(bsd::ifa_msghdr, ifam_metric));
 
 // A routing sysctl's whole answer in the library's layout; a table that grew between sizing and
 // reading is asked again.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,27 +21,19 @@ namespace {
 // The directory the sandbox replaces: two levels above the etc directory.
 const fs::path mount_point = fs::path(VT_ETC_DIR).parent_path().parent_path();
 
-// The binary where the user nobody can run it: a copy in a directory anyone may search, since a
-// checkout under a home of mode 0700 is out of nobody's reach. One copy per test process.
-const char* reachable_binary()
+// The binary as the user nobody can run it: a copy in memory, since a checkout under a home of mode
+// 0700 is out of nobody's reach, and a copy in memory leaves nothing behind however the child ends.
+int reachable_binary()
 {
-    static const struct copy {
-        std::string dir = "/tmp/vtbin.XXXXXX", path;
-        copy()
-        {
-            if (!::mkdtemp(dir.data()) || ::chmod(dir.c_str(), 0755) != 0)
-                throw std::runtime_error("mkdtemp");
-            path = dir + "/vtpasswd";
-            fs::copy_file(VTPASSWD_BINARY, path);
-            ::chmod(path.c_str(), 0755);
-        }
-        ~copy()
-        {
-            std::error_code ignored;
-            fs::remove_all(dir, ignored);
-        }
-    } binary;
-    return binary.path.c_str();
+    static const cutil::unique_fd copy = [] {
+        cutil::unique_fd mem(::memfd_create("vtpasswd", MFD_CLOEXEC));
+        const cutil::unique_fd from(::open(VTPASSWD_BINARY, O_RDONLY | O_CLOEXEC));
+        if (!mem || !from)
+            throw std::runtime_error("a copy of " VTPASSWD_BINARY);
+        write_all(mem.get(), read_to_end(from.get()));
+        return mem;
+    }();
+    return copy.get();
 }
 
 } // namespace
@@ -89,7 +82,7 @@ void sandbox::make_etc() const
 // In a child: the namespace, the setup, the environment, then the binary.
 void sandbox::exec(const environment& env, const char* argv0, const child_setup& setup) const
 {
-    const char* binary = reachable_binary();
+    const int binary = reachable_binary();
     if (std::string why = enter_namespace(root_); !why.empty()) {
         write_all(2, "sandbox: " + why + "\n");
         std::_Exit(126);
@@ -99,7 +92,7 @@ void sandbox::exec(const environment& env, const char* argv0, const child_setup&
     for (const auto& [name, value] : env)
         value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     char* argv[] = {const_cast<char*>(argv0), nullptr};
-    ::execv(binary, argv);
+    ::fexecve(binary, argv, environ);
 }
 
 child_run sandbox::run(const std::string& input, const environment& env, const char* argv0,

@@ -153,12 +153,15 @@ void refuse_fsync()
 void follow_nothing()
 {
     const auto on = [](int nr, unsigned char to) -> sock_filter { return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(nr), to, 0); };
-    const auto arg = [](int i) -> sock_filter { return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i)); };
+    const auto arg = [](int i) -> sock_filter {
+        return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i));
+    };
     sock_filter code[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), on(SYS_openat, 6), on(SYS_linkat, 12), on(SYS_link, 14),
         on(SYS_rename, 13), on(SYS_unlink, 12), on(SYS_mkdir, 11), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_CREAT, 0, 1), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW | O_EXCL, 0, 7),
-        arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0), arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
+        arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0),
+        arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
         arg(4), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_SYMLINK_FOLLOW, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES)};
     sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
@@ -182,8 +185,19 @@ void endless_line_in_little_memory()
 }
 
 std::string changed(const std::string& user) { return "Password changed for user " + user + ".\n"; }
-std::string kept_aside(int n) { return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in " VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n"; }
-std::string unsafe(const std::string& dir, const std::string& why) { return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n"; }
+std::string kept_aside(int n)
+{
+    return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in "
+           VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n";
+}
+std::string unsafe(const std::string& dir, const std::string& why)
+{
+    return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n";
+}
+std::string writable(const std::string& dir, const std::string& by, const char* bits)
+{
+    return unsafe(dir, "is writable by " + by + ". Please take that away (chmod " + bits + " " + dir + ")");
+}
 const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
 std::string bad_old(const std::string& pw, const std::string& user)
 {
@@ -236,7 +250,8 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
         {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
         {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
-        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"), "backup; backup.1 alice bob; users c*", "mv $U $B"},
+        {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"),
+         "backup; backup.1 alice bob; users c*", "mv $U $B"},
         {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", kept_aside(2) + changed("d"), "backup; backup.1 ~5; backup.2 c; users d*",
          "mv $U $B && echo kept > $B.1"},
         {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
@@ -248,16 +263,14 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         {"link to a file", filler("kept"), {"u p\n"}, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
         {"no step follows a name", filler("a"), {"b p\n"}, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
          {}, follow_nothing},
-        {"etc directory of another user", filler("a"), {"b p\n"}, "1", unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"),
-         "users a", "chown nobody $E"},
-        {"etc directory a link", filler("a"), {"b p\n"}, "1", unsafe(etc, "is a symbolic link. Please put the directory itself in its place"),
-         "users a", "mv $E $P/real && ln -s real $E"},
-        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", unsafe(etc, "is writable by its group. Please take that away (chmod g-w " + etc + ")"),
-         "700 770: users a", "chmod 770 $E"},
-        {"parent writable by others", filler("a"), {"b p\n"}, "1",
-         unsafe(etc_parent, "is writable by others. Please take that away (chmod o-w " + etc_parent + ")"), "707 700: users a", "chmod 707 $P"},
-        {"staff-writable stand-in for /usr/local", filler("a"), {"b p\n"}, "1",
-         unsafe(stand_in, "is writable by its group. Please take that away (chmod g-w " + stand_in + ")"), "users a", "chmod 2775 $P/.."},
+        {"etc directory of another user", filler("a"), {"b p\n"}, "1",
+         unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"), "users a", "chown nobody $E"},
+        {"etc directory a link", filler("a"), {"b p\n"}, "1",
+         unsafe(etc, "is a symbolic link. Please put the directory itself in its place"), "users a", "mv $E $P/real && ln -s real $E"},
+        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
+        {"parent writable by others", filler("a"), {"b p\n"}, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
+        {"sticky parent like /tmp", filler("a"), {"b p\n"}, "0", changed("b"), "1777 700: backup a; users a b*", "chmod 1777 $P"},
+        {"staff-writable /usr/local", filler("a"), {"b p\n"}, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
         {"lock held past the bound", filler("a"), {"b p\n"}, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
          " Please try again once it has finished.\n", "users a", "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},
     };

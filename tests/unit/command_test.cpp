@@ -17,7 +17,7 @@
 using namespace Vtpwdhdr;
 const std::string hex32a(32, 'a'), hex32b(32, 'b');
 
-TEST(RecordFormat, FieldsComeFromTheirPositionsAndRecordsGoBackWithTheirCountRewritten)
+TEST(RecordFormat, FieldsAndCountRewritten)
 {
     const vttest::sandbox s;
     const std::string expected =
@@ -43,7 +43,7 @@ TEST(RecordFormat, FieldsComeFromTheirPositionsAndRecordsGoBackWithTheirCountRew
     EXPECT_EQ(initial_md5("pw", "salt", -7), "pwsalt");
 }
 
-TEST(Failures, AnErrnoReadsAsGlibcNamesItOrAsItsNumber)
+TEST(Failures, ErrnoNames)
 {
     const std::pair<int, const char*> names[] = {
         {EAGAIN, "EAGAIN"}, // of two names, glibc's
@@ -55,7 +55,7 @@ TEST(Failures, AnErrnoReadsAsGlibcNamesItOrAsItsNumber)
                   std::string("Unix.Unix_error(Unix.") + name + ", \"mkdir\", \"d\")");
 }
 
-TEST(ShellDelete, QuotedPathIsDeletedAsItselfAndNothingElseRuns)
+TEST(ShellDelete, QuotedPathOnly)
 {
     const vttest::sandbox s;
     const std::string nasty = "old $(touch pwned) `touch pwned2`; touch pwned3 'it''s' \"q\" * \\ &";
@@ -67,7 +67,7 @@ TEST(ShellDelete, QuotedPathIsDeletedAsItselfAndNothingElseRuns)
 }
 
 // The probe's names are anyone's to plant (a link to a device, say): it looks them up and opens nothing.
-TEST(JitterProbe, OpensNothingItsNamesCouldReach)
+TEST(JitterProbe, OpensNothing)
 {
     const vttest::child_run r = vttest::run_in_child([] {
         sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 1, 0),
@@ -81,7 +81,7 @@ TEST(JitterProbe, OpensNothingItsNamesCouldReach)
     EXPECT_EQ(r.answer, "16");
 }
 
-TEST(LocationsFile, ReadingFollowsEveryLineRule)
+TEST(LocationsFile, LineRules)
 {
     const vttest::sandbox s;
     const std::pair<std::string, std::string> cases[] = {

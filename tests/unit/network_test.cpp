@@ -1,5 +1,4 @@
-// The network primitives over one scripted kernel: what the read half finds, hostile bytes,
-// what the write half asks, and vtnet's lines.
+// The network primitives and vtnet over one scripted kernel.
 #include "admin/handlers.hpp"
 #include "admin/vtnet.hpp"
 #include "carp/carp.hpp"
@@ -184,7 +183,6 @@ std::string read_line(std::vector<const char*> args)
 
 TEST_F(Network, Queries)
 {
-    const std::int32_t sent = nsent;
     const std::string no_mask = " = ERROR [ERR (T):: could not read netmask]";
     const std::vector<std::string> lines{
         "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ",
@@ -224,7 +222,6 @@ TEST_F(Network, Queries)
         "configured em2 192.0.2.10 = 0",
         "device em0 " + std::string(79, '1') + " = ERROR"};
     EXPECT_EQ(answers(lines), joined(lines));
-    EXPECT_EQ(nsent, sent); // no probe without a socket
     EXPECT_EQ(std::string(real_ethernet_interface) + " " + real_ip_address, "fxp1 192.0.2.5");
     std::vector<interface_entry> list;
     ASSERT_TRUE(get_interface_list(list));
@@ -335,8 +332,7 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
     const std::pair<std::vector<std::uint8_t>, int> sums[] = {
         {{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, 0x220d}, // RFC 1071's example
         {{0x12, 0x34, 0x56}, 0xffff & ~(0x1234 + 0x5600)},         // an odd byte is a high byte
-        {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0x00}, 0xfdff}, // the carry folds twice
-        {{}, 0xffff}};
+        {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0x00}, 0xfdff}}; // the carry folds twice
     for (const auto& [bytes, sum] : sums)
         EXPECT_EQ(ntohs(in_cksum(bytes.data(), bytes.size())), sum);
     std::byte buf[64]{};

@@ -1,4 +1,4 @@
-// Any datagram at the probe's raw socket: only the bytes received are read, only its own echo reply answers.
+// Any datagram at the probe's socket: only the bytes received are read, only its own reply answers.
 #include "cping/cping.hpp"
 #include "fuzz/check.hpp"
 
@@ -16,13 +16,13 @@ namespace {
 bool check(const std::vector<std::byte>& d, std::uint16_t ident, std::uint16_t seq)
 {
     echo_check c = check_echo_reply(d, std::ssize(d), ident, seq);
-    require((c.verdict == echo_verdict::runt) == (c.icmplen < 8), "a runt is what holds no echo header");
+    require((c.verdict == echo_verdict::runt) == (c.icmplen < 8), "a runt holds no echo header");
     if (c.verdict != echo_verdict::answer && c.verdict != echo_verdict::short_answer)
         return false;
     const std::byte* icmp = d.data() + (std::to_integer<int>(d[0]) & 0x0f) * 4;
     require(std::to_integer<int>(icmp[0]) == icmp_echo_reply, "an answer is an echo reply");
-    require(std::memcmp(icmp + 4, &ident, 2) == 0 && std::memcmp(icmp + 6, &seq, 2) == 0, "an answer carries the probe's identifier and sequence");
-    require((c.verdict == echo_verdict::short_answer) == (c.icmplen < 16), "a short answer is one under 16 bytes");
+    require(std::memcmp(icmp + 4, &ident, 2) == 0 && std::memcmp(icmp + 6, &seq, 2) == 0, "an answer is the probe's own");
+    require((c.verdict == echo_verdict::short_answer) == (c.icmplen < 16), "a short answer is under 16 bytes");
     return true;
 }
 

@@ -1,5 +1,5 @@
-// Any bytes as the interface list and ARP table, as a FreeBSD 14 kernel's snapshot and as the rtnetlink dumps
-// translated into them: walks stay inside.
+// Any bytes as the interface list and ARP table, as a native FreeBSD 14 snapshot and as the
+// rtnetlink dumps translated into them: walks stay inside.
 #include "carp/carp.hpp"
 #include "cutil/hwaddr.hpp"
 #include "cutil/iflist.hpp"
@@ -31,21 +31,24 @@ void walk_device(std::string_view name)
     if (get_device_info(name, info) == 0)
         return;
     const std::byte *start = info.snapshot.data(), *end = start + info.snapshot.size();
-    require(inside(info.link, info.link_room, start, end), "the link-level address inside the snapshot");
+    require(inside(info.link, info.link_room, start, end), "the link-level address inside");
     const std::byte* msg = info.first_addr;
     for (int i = 0; i < info.addr_count; ++i, msg += msglen_at(msg)) {
-        require(inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end), "an address message in the snapshot");
+        require(inside(msg, sizeof(bsd::ifa_msghdr), start, end) && inside(msg, msglen_at(msg), start, end),
+                "an address message inside");
         rt_addrinfo ai{.rti_addrs = bsd::load<bsd::ifa_msghdr>(msg).ifam_addrs};
         rt_xaddrs(msg + sizeof(bsd::ifa_msghdr), msg + msglen_at(msg), ai);
-        for (const std::byte* sa : ai.rti_info)
-            require(!sa || inside(sa, bsd::sa_room(std::to_integer<std::uint8_t>(*sa)), msg, msg + msglen_at(msg)), "an address inside its message");
+        for (const std::byte* sa : ai.rti_info) {
+            const std::size_t room = sa ? bsd::sa_room(std::to_integer<std::uint8_t>(*sa)) : 0;
+            require(!sa || inside(sa, room, msg, msg + msglen_at(msg)), "an address inside its message");
+        }
     }
     (void)interface_addresses(info); // reads each address no further than its length
     std::uint8_t hw[6];
-    require(get_hw_addr(name, hw) == 1, "the same snapshot gives the same interface");
+    require(get_hw_addr(name, hw) == 1, "the same interface");
 }
 
-// Six bytes when the walk of the table finds the address resolved (one get_arp takes), else "ERROR".
+// Six bytes when the walk finds the address resolved, else "ERROR".
 void look_up_arp(const fake_backend& kernel, const char* addr)
 {
     const std::string hw = get_arp(addr);
@@ -53,7 +56,7 @@ void look_up_arp(const fake_backend& kernel, const char* addr)
     require(found ? hw.size() == 6 : hw == "ERROR", "the lookup answers what the walk finds");
 }
 
-// A table of routing messages walked from start to end by their lengths, each at least `least` bytes.
+// Messages end to end by their lengths, each at least `least` bytes.
 void require_whole_messages(const bsd::bytes& table, std::size_t least)
 {
     for (std::size_t at = 0, len = 0; at < table.size(); at += len) {
@@ -100,8 +103,8 @@ void translate(fake_backend& kernel, std::string_view in)
     for (const auto& l : links) {
         std::string name = product_ifname(l.name, linux_snapshot::host_loopback);
         device_info info; // no name, or one cut to the field, is not the name asked for
-        require(name.empty() || name.size() > sizeof(bsd::sockaddr_dl::sdl_data) || get_device_info(name, info) == 1,
-                "every interface is found by its name");
+        const bool whole = !name.empty() && name.size() <= sizeof(bsd::sockaddr_dl::sdl_data);
+        require(!whole || get_device_info(name, info) == 1, "every interface is found by its name");
     }
     kernel.arp.clear();
     linux_snapshot::put_arp_entries(kernel.arp, neighbours, links);
@@ -110,8 +113,7 @@ void translate(fake_backend& kernel, std::string_view in)
         look_up_arp(kernel, inet_ntoa(in_addr{n.dst}));
 }
 
-// The input as a FreeBSD 14 kernel's snapshot: it translates into fewer bytes, whole messages that
-// translate no further, and the walks stay inside them.
+// The input as a native snapshot: fewer bytes, whole messages translated once for all.
 void translate_native(fake_backend& kernel, std::span<const std::byte> in)
 {
     for (const bsd::route_layout& layout : {vttest::freebsd14_i386, vttest::freebsd14_amd64}) {

@@ -1,4 +1,4 @@
-// Requests built from any texts carry the address named; any bytes as a routing message are refused or carried out.
+// Requests built from any text carry the address named; any routing message is refused or read whole.
 #include "cutil/arpcast.hpp"
 #include "cutil/ifaddr.hpp"
 #include "cutil/rtmsg.hpp"
@@ -29,7 +29,7 @@ void check_read_back(std::span<const std::byte> msg)
         return;
     std::memcpy(&mask, msg.data(), sizeof mask);
     const int prefix = bsd::mask_prefix(mask);
-    require(prefix == -1 || (prefix == std::popcount(mask) && (prefix == 0 || ntohl(mask) >> (32 - prefix) << (32 - prefix) == ntohl(mask))),
+    require(prefix == -1 || (prefix == std::popcount(mask) && prefix == std::countl_one(ntohl(mask))),
             "a prefix only for a contiguous mask");
 }
 
@@ -53,7 +53,7 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
         bsd::route_request r;
         require(w != nullptr && bsd::read_route_request(w->data, r) == 0 && r.dst == want.s_addr && r.seq == route_seq
                     && (remove ? !r.gateway : r.gateway == htonl(INADDR_LOOPBACK)),
-                "the routing message names the address given, an add via 127.0.0.1");
+                "the route of the address given, an add via 127.0.0.1");
     }
     kernel.writes.clear();
     arpcast(name, addr.c_str(), 1);
@@ -63,7 +63,7 @@ void check_library_requests(platform::fake_backend& kernel, FuzzedDataProvider& 
         const std::uint32_t announced = ::inet_addr(addr.c_str());
         std::memcpy(frame + 28, &announced, 4);
         std::memcpy(frame + 38, &announced, 4);
-        require(w->data.size() == sizeof frame && std::memcmp(w->data.data(), frame, sizeof frame) == 0, "the 42-byte announcement of the address");
+        require(w->data.size() == sizeof frame && std::memcmp(w->data.data(), frame, sizeof frame) == 0, "the announcement of the address");
     }
 }
 

@@ -624,11 +624,8 @@ TEST_F(Network, VtnetReadsBack)
         {Vtnet::run_release, {"ERROR", "192.0.2.50"}, true, "1 vtnet: 192.0.2.50 is still on lo0"},
         {Vtnet::run_cleanup, {"em0"}, false, "1 vtnet: em0 still has more than one address"}};
     for (const auto& [run, operands, forget, said] : rows) {
-        Vtnet::request r;
-        r.operands = operands;
-        r.forget = forget;
         int status = -1;
-        const std::string err = console_of([&] { status = run(r); }).err;
+        const std::string err = console_of([&] { status = run({.operands = operands, .forget = forget}); }).err;
         const std::size_t at = err.rfind("vtnet: ");
         EXPECT_EQ(std::to_string(status) + " " + err.substr(at == std::string::npos ? err.size() : at), said + "\n");
     }

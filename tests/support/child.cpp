@@ -11,10 +11,12 @@
 
 namespace vttest {
 
-captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
+captured::captured(const std::string& text) : fd(::memfd_create("vttest", MFD_CLOEXEC))
 {
     if (!fd)
         throw std::runtime_error("memfd_create");
+    write_all(fd.get(), text);
+    ::lseek(fd.get(), 0, SEEK_SET);
 }
 
 std::string captured::text() const
@@ -82,9 +84,7 @@ int wait_status(pid_t pid)
 
 child_run run_in_child(const std::function<std::string()>& fn, const std::string& input)
 {
-    captured in, out, err;
-    write_all(in.fd.get(), input);
-    ::lseek(in.fd.get(), 0, SEEK_SET);
+    captured in(input), out, err;
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -103,7 +103,7 @@ child_run run_in_child(const std::function<std::string()>& fn, const std::string
         std::fflush(nullptr);
         std::_Exit(0);
     });
-    // The answer's end is where the child and whatever it left running have all ended.
+    // The answer ends when the child and all it left running have ended.
     say.reset();
     const std::string answer = read_to_end(said.get());
     const int status = wait_status(pid);

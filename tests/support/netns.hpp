@@ -28,8 +28,7 @@ public:
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
 
 protected:
-    // Makes `roles` namespaces, then runs each {role, "ip -n" arguments} step ("@N" names
-    // namespace N).
+    // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N" names namespace N).
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
 
@@ -65,16 +64,14 @@ private:
     int pid_ = -1;
 };
 
-// Runs `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.
+// `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
 
-// A socket in `ns` that receives every frame of `ethertype` (ARP by default) `ifname` sees
-// from now on.
+// A socket in `ns` that receives every frame of `ethertype` `ifname` sees from now on.
 cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
-// In hex, one a line, the frames that announce `addr`, read until the segment is quiet for
-// half a second.
+// In hex, one a line, the frames that announce `addr`, until the segment is quiet for 0.5 s.
 std::string announcements(int listener, const char* addr);
 
 } // namespace vttest

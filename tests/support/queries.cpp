@@ -69,12 +69,17 @@ std::string answers(const std::vector<std::string>& lines)
         const std::string question = line.substr(0, line.find(" = "));
         std::string answer;
         console c = console_of([&] { answer = ask(question); });
-        std::string printed = timeless(c.out + c.err);
-        for (std::size_t at; (at = printed.find('\n')) != std::string::npos;)
-            printed.replace(at, 1, at + 1 == printed.size() ? "" : " | ");
+        const std::string printed = one_line(c.out + c.err);
         out += question + " = " + answer + (printed.empty() ? "" : " [" + printed + "]") + "\n";
     }
     return out;
+}
+
+std::string one_line(std::string text)
+{
+    for (std::size_t at; (at = text.find('\n')) != std::string::npos;)
+        text.replace(at, 1, at + 1 == text.size() ? "" : " | ");
+    return timeless(text);
 }
 
 std::string joined(const std::vector<std::string>& lines)

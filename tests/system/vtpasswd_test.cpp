@@ -1,5 +1,5 @@
-// The command on the real binary, and the locations file, in a sandbox that stands in for the host's
-// directories. Records are laid out by hand and digests made by openssl, not by the code under test.
+// The real binary, and the locations file, in a sandbox standing in for the host's directories.
+// Records are laid out by hand and digests made by openssl, not by the code under test.
 #include "command/vtlocations.hpp"
 #include "support/console.hpp"
 #include "support/sandbox.hpp"
@@ -69,7 +69,7 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
                      + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
 }
 
-// The etc files: records as names ("*" if new), a short tail as "~" and its length, modes other than 700 and 600.
+// The etc files: records as names ("*" if new), a short tail as "~" and its length, modes not 700/600.
 std::string listing(const sandbox& box, const std::vector<std::string>& old)
 {
     if (!fs::is_directory(box.etc_dir()))
@@ -88,7 +88,7 @@ std::string listing(const sandbox& box, const std::vector<std::string>& old)
     return out;
 }
 
-// A shell command on the host, with $E the etc directory, $P its parent, $U the user file, $B its backup.
+// A shell command, with $E the etc directory, $P its parent, $U the user file, $B its backup.
 void shell_in(const sandbox& box, const std::string& command)
 {
     if (command.empty())
@@ -99,10 +99,10 @@ void shell_in(const sandbox& box, const std::string& command)
 
 struct run_case {
     const char* label;
-    std::optional<std::string> users;     // written before the runs
-    std::vector<std::string> inputs;      // standard input of each run
-    std::string statuses, err, after;     // their exit statuses, standard error, listing() after them
-    std::string prepare = {};             // shell_in() before the runs
+    std::optional<std::string> users; // written before the runs
+    std::vector<std::string> inputs;  // standard input of each run
+    std::string statuses, err, after; // their statuses, standard error, listing() after them
+    std::string prepare = {};         // shell_in() before the runs
     environment env = {};
     child_setup setup = {};
 };
@@ -114,14 +114,13 @@ void check(const run_case& c)
     box.make_etc();
     if (c.users)
         write_file(box.users(), *c.users);
-    // Standard error without times, nor the lines of the host's shell, rm and sanitizer, in their words.
+    // Without the lines of the host's shell, rm and sanitizer, in their own words.
     static const std::regex theirs("^((/bin/)?sh: |rm: |==\\d+==).*\n?", std::regex::multiline);
     shell_in(box, c.prepare);
     std::string statuses, err;
     for (const std::string& input : c.inputs) {
-        // A run that would wait for ever (on a FIFO, say) ends, and the test goes on.
         child_run r = box.run(input, c.env, "vtpasswd", [&] {
-            ::alarm(60);
+            ::alarm(60); // a run that would wait for ever, on a FIFO say, ends
             if (c.setup)
                 c.setup();
         });
@@ -134,16 +133,18 @@ void check(const run_case& c)
     EXPECT_EQ(listing(box, lines_of(c.users.value_or(""))), c.after);
 }
 
+template <std::size_t n> void filter(sock_filter (&&code)[n])
+{
+    sock_fprog program{static_cast<unsigned short>(n), code};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        std::_Exit(125);
+}
+
 // Every fsync of the binary answers EIO, as a failing disk would (x86-64 system call numbers).
 void refuse_fsync()
 {
-    sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        std::_Exit(125);
+    filter({BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)});
 }
 
 // Every step that could follow a swapped name is refused (x86-64 system call numbers): by-name link,
@@ -156,20 +157,17 @@ void follow_nothing()
     const auto arg = [](int i) -> sock_filter {
         return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i));
     };
-    sock_filter code[] = {
+    filter({
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), on(SYS_openat, 6), on(SYS_linkat, 12), on(SYS_link, 14),
         on(SYS_rename, 13), on(SYS_unlink, 12), on(SYS_mkdir, 11), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_CREAT, 0, 1), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW | O_EXCL, 0, 7),
         arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0),
         arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
         arg(4), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_SYMLINK_FOLLOW, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES)};
-    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        std::_Exit(125);
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES)});
 }
 
-// A line that never ends, in little memory (the sanitizer's allocator is told to fail instead of a limit).
+// A line that never ends, in little memory (the sanitizer's allocator is told to fail instead).
 void endless_line_in_little_memory()
 {
     const char* given = std::getenv("ASAN_OPTIONS");
@@ -206,7 +204,7 @@ std::string bad_old(const std::string& pw, const std::string& user)
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
 std::string upper(const std::string& hex) { return output_of("printf %s " + hex + " | tr a-f A-F"); }
 
-// nobody owns the etc directory, root the user file: protected hard links refuse nobody a link, not a rename.
+// nobody owns the etc directory, root the user file: nobody may rename it, not link it.
 const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
 
 std::string read_back(Vtfiles::location_system which)
@@ -221,7 +219,7 @@ using LocationsFile = sandbox_test;
 
 } // namespace
 
-TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothing)
+TEST_F(Vtpasswd, RecordsChangedKeptOrAppendedAndFailuresLoseNothing)
 {
     const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5", md5 = openssl_iterated_md5("pw", salt, 3), hex = "z0000G" + std::string(26, '0');
     const auto with_password = [&](const char* user, const char* pw, int n) {
@@ -278,7 +276,7 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
         check(c);
 }
 
-TEST_F(Vtpasswd, ANewRecordCarriesDigestsAnIndependentToolConfirms)
+TEST_F(Vtpasswd, NewRecordDigests)
 {
     ASSERT_EQ(box.run("admin s3cret\n").status, 0);
     const std::string content = read_file(box.users()), salt = content.substr(25, 32), hidesalt = content.substr(91, 32);
@@ -286,7 +284,7 @@ TEST_F(Vtpasswd, ANewRecordCarriesDigestsAnIndependentToolConfirms)
     EXPECT_EQ(content, record("admin", 200, salt, openssl_iterated_md5("s3cret", salt, 200), hidesalt, openssl_iterated_md5("s3cret", hidesalt, 1)));
 }
 
-TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
+TEST_F(Vtpasswd, RequestsAndIdentities)
 {
     const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "backup; users u*", fatal = "Fatal error: uncaught exception ";
     const std::string permissions = "ERR (T):: set_permissions called in Unix!ERR (T):: set_permissions called in Unix!";
@@ -317,8 +315,8 @@ TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
     EXPECT_EQ(box.run("\n", {}, "/opt/bin/vtpasswd").err, "Usage: /opt/bin/vtpasswd user passwd [oldpasswd]\n");
 }
 
-// A terminal shows only the end of the request line, and has its echo back whether the run ends or is killed.
-TEST_F(Vtpasswd, ATerminalShowsNoPasswordAndGetsItsEchoBack)
+// A terminal shows only the request line's end, and has its echo back however the run ends.
+TEST_F(Vtpasswd, TerminalEcho)
 {
     for (const bool killed : {false, true}) {
         const cutil::unique_fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK));
@@ -338,7 +336,7 @@ TEST_F(Vtpasswd, ATerminalShowsNoPasswordAndGetsItsEchoBack)
     }
 }
 
-TEST_F(Safety, OverlappingRunsForDifferentUsersAllLand)
+TEST_F(Safety, OverlappingRunsAllLand)
 {
     const std::string existing = users_file_of(5000);
     write_file(box.users(), existing);
@@ -352,7 +350,7 @@ TEST_F(Safety, OverlappingRunsForDifferentUsersAllLand)
     EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
 }
 
-// Runs killed at instants spread across a whole run leave the user file whole, and the next starts from it.
+// Runs killed at instants spread across a run leave the user file whole, and the next starts from it.
 void check_killed_runs(const sandbox& box, const child_setup& as, const std::string& before_each)
 {
     write_file(box.users(), users_file_of(100000));
@@ -382,13 +380,13 @@ void check_killed_runs(const sandbox& box, const child_setup& as, const std::str
     EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
 }
 
-TEST_F(Safety, RunsKilledAtAnyInstantLeaveAWholeFileThatTheNextRunStartsFrom)
+TEST_F(Safety, KilledRuns)
 {
     check_killed_runs(box, {}, "");
 }
 
-// The backup is a copy where the link is refused; a file nobody may read is refused as its rename would be.
-TEST_F(Safety, RefusedBackupLinkFallsBackToACopyWhereARenameWouldHaveWorked)
+// The backup is a copy where the link is refused; a file nobody may read is refused.
+TEST_F(Safety, RefusedBackupLinkCopies)
 {
     if (::geteuid() != 0 || read_file("/proc/sys/fs/protected_hardlinks") != "1\n")
         GTEST_SKIP() << "needs root and a kernel that refuses links to others' files";
@@ -400,7 +398,7 @@ TEST_F(Safety, RefusedBackupLinkFallsBackToACopyWhereARenameWouldHaveWorked)
     check_killed_runs(box, become_nobody, refuse_link);
 }
 
-TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmptyTexts)
+TEST_F(LocationsFile, SelectorsAndFailures)
 {
     using enum Vtfiles::location_system;
     auto r = box.run_inside([] {
@@ -409,8 +407,8 @@ TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmpty
         Vtfiles::write_locations(LO_UNIX, "/opt/product", "/opt/product/bin", "/opt/product/gui");
         Vtfiles::write_locations(LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui"); // shorter
         seen += read_back(LO_NT) + read_back(LO_UNIX) + read_file(Vtfiles::unix_location);
-        // A directory fails the read after the open and the write's replace; a FIFO with
-        // neither end may hold no call; a link, symbolic or hard, must not pass the content on.
+        // A directory fails the read and the replace; a FIFO may hold no call; a link must not pass
+        // the content on.
         const std::string victim = Vtfiles::etc_dir + "/victim";
         write_file(victim, "root only\n");
         const auto directory = +[](const char* at) { return ::mkdir(at, 0700); };

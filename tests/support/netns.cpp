@@ -17,7 +17,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <thread>
 
 namespace vttest {
@@ -98,6 +97,10 @@ netns_set::netns_set(int roles, const step_list& steps)
 
 netns_set::~netns_set()
 {
+    if (loop_ > 0) {
+        ::kill(-loop_, SIGKILL);
+        ::waitpid(loop_, nullptr, 0);
+    }
     for (const std::string& ns : names_)
         shell("ip netns del " + ns);
 }
@@ -132,36 +135,14 @@ netns_segment::netns_segment(bool with_forger)
     : netns_set(with_forger ? 4 : 3, segment_steps(with_forger))
 {}
 
-churning_interface::churning_interface(const netns_set& net, const std::string& ns,
-                                       const std::string& dev, const std::string& hw)
+void netns_set::repeat(const std::string& ns, const std::string& commands)
 {
-    std::ostringstream setup, round;
-    setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\n"
-          << "link set " << dev << " up\n";
-    for (const char* prefix : {"198.51.100.", "203.0.113."})
-        for (int h = 1; h <= 118; ++h)
-            setup << "addr add " << prefix << h << "/32 dev " << dev << "\n";
-    for (const char* verb : {"del", "add"})
-        for (int h = 1; h <= 20; ++h)
-            round << "addr " << verb << " 198.51.100." << h << "/32 dev " << dev << "\n";
-    if (!net.batch(ns, setup.str())) {
-        failure_ = "cannot set up " + dev;
-        return;
-    }
-    const std::string loop = "while " + batch_line(ns, round.str()) + "do :; done";
-    pid_ = start_child([&] {
+    const std::string loop = "while " + batch_line(ns, commands) + "do :; done";
+    loop_ = start_child([&] {
         ::setpgid(0, 0);
         ::execlp("sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
     });
-    ::setpgid(pid_, pid_); // the group exists before the destructor may end it
-}
-
-churning_interface::~churning_interface()
-{
-    if (pid_ > 0) {
-        ::kill(-pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    ::setpgid(loop_, loop_); // the group exists before the destructor may end it
 }
 
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)

@@ -4,6 +4,8 @@
 
 #include "platform/unique_fd.hpp"
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,6 +28,7 @@ public:
     bool ip(const std::string& ns, const std::string& args) const; // "ip -n NS ARGS"
     std::string ip_out(const std::string& ns, const std::string& args) const; // what it printed
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
+    void repeat(const std::string& ns, const std::string& commands); // the batch, until destruction
 
 protected:
     // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N" names namespace N).
@@ -34,6 +37,7 @@ protected:
 
 private:
     std::string failure_;
+    pid_t loop_ = -1;
 };
 
 // a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, 192.0.2.2/24) on one veth pair.
@@ -47,21 +51,6 @@ struct netns_segment : netns_set {
     explicit netns_segment(bool with_forger = false);
     const std::string& observer() const { return names_[2]; }
     const std::string& forger() const { return names_.at(3); }
-};
-
-// An interface of `ns` with 236 IPv4 addresses, 40 of them changing until destruction.
-class churning_interface {
-public:
-    churning_interface(const netns_set& net, const std::string& ns, const std::string& dev,
-                       const std::string& hw);
-    ~churning_interface();
-    churning_interface(const churning_interface&) = delete;
-    churning_interface& operator=(const churning_interface&) = delete;
-    const std::string& failure() const { return failure_; } // empty when it churns
-
-private:
-    std::string failure_;
-    int pid_ = -1;
 };
 
 // `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.

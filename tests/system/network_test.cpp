@@ -234,8 +234,17 @@ TEST_F(Pair, ArpLookups)
 
 TEST_F(Pair, ReadsWhileAddressesChange)
 {
-    vttest::churning_interface churn(*net, net->a(), "churn0", "02:00:00:00:0c:01");
-    ASSERT_EQ(churn.failure(), "");
+    // churn0 has 236 addresses, 40 of which change until the test ends.
+    std::string setup = "link add churn0 address 02:00:00:00:0c:01 type veth peer name churn0p\nlink set churn0 up\n";
+    std::string round;
+    for (const std::string prefix : {"198.51.100.", "203.0.113."})
+        for (int h = 1; h <= 118; ++h)
+            setup += "addr add " + prefix + std::to_string(h) + "/32 dev churn0\n";
+    for (const std::string verb : {"del", "add"})
+        for (int h = 1; h <= 20; ++h)
+            round += "addr " + verb + " 198.51.100." + std::to_string(h) + "/32 dev churn0\n";
+    ASSERT_TRUE(net->batch(net->a(), setup));
+    net->repeat(net->a(), round);
     // Reads until the address count was seen to change at least once, 300 at the least.
     EXPECT_EQ(vttest::run_in_netns(net->a(), [] {
         int failed = 0;

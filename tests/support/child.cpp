@@ -48,16 +48,6 @@ std::string read_to_end(int fd)
     }
 }
 
-std::string output_of(const std::string& command)
-{
-    std::FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr)
-        return "";
-    std::string out = read_to_end(::fileno(p));
-    ::pclose(p);
-    return out;
-}
-
 pid_t start_child(const std::function<void()>& fn)
 {
     std::fflush(nullptr);
@@ -108,6 +98,14 @@ child_run run_in_child(const std::function<std::string()>& fn, const std::string
     const std::string answer = read_to_end(said.get());
     const int status = wait_status(pid);
     return {status, out.text(), err.text(), answer};
+}
+
+child_run run_shell(const std::string& command, const std::string& input)
+{
+    return run_in_child([&]() -> std::string {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        return "no shell";
+    }, input);
 }
 
 } // namespace vttest

@@ -20,6 +20,7 @@ pid_t start_child(const std::function<void()>& fn);
 int wait_status(pid_t pid); // the exit status, or 128 + the signal that ended it
 // `fn` in a child reading `input`, its output captured and its answer sent back on a pipe.
 child_run run_in_child(const std::function<std::string()>& fn, const std::string& input = "");
+child_run run_shell(const std::string& command, const std::string& input = ""); // with sh -c
 
 // A file in memory: the child writes it, the parent reads it once the child has ended.
 struct captured {
@@ -29,7 +30,6 @@ struct captured {
 };
 
 void write_all(int fd, const std::string& text);
-std::string read_to_end(int fd);                   // until every writer has closed it
-std::string output_of(const std::string& command); // a shell command's standard output
+std::string read_to_end(int fd); // until every writer has closed it
 
 } // namespace vttest

@@ -25,7 +25,7 @@ namespace {
 
 bool shell(const std::string& command)
 {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return run_shell(command).status == 0;
 }
 
 bool enter(const std::string& ns)
@@ -112,12 +112,12 @@ bool netns_set::ip(const std::string& ns, const std::string& args) const
 
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
 {
-    return output_of("ip -n " + ns + " " + args + " 2>/dev/null");
+    return run_shell("ip -n " + ns + " " + args).out;
 }
 
 bool netns_set::batch(const std::string& ns, const std::string& commands) const
 {
-    return std::system(batch_line(ns, commands).c_str()) == 0;
+    return shell(batch_line(ns, commands));
 }
 
 netns_pair::netns_pair()

@@ -109,12 +109,8 @@ std::string announcements_by(const std::string& hw, int n)
 std::string vtnet(const std::string& ns, const std::string& args, bool as_nobody = false)
 {
     const char* nobody = " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all";
-    const std::string line =
-        "exec ip netns exec " + ns + (as_nobody ? nobody : "") + " '" VTNET_BINARY "' " + args;
-    vttest::child_run c = vttest::run_in_child([&]() -> std::string {
-        ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-        std::_Exit(127);
-    });
+    const vttest::child_run c =
+        vttest::run_shell("exec ip netns exec " + ns + (as_nobody ? nobody : "") + " '" VTNET_BINARY "' " + args);
     return std::to_string(c.status) + (c.err.empty() ? "" : " [" + vttest::one_line(c.err) + "]")
            + (c.out.empty() ? "" : " " + vttest::one_line(c.out));
 }

@@ -64,9 +64,9 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
     char file[] = "/tmp/vtmd5.XXXXXX";
     cutil::unique_fd fd(::mkstemp(file));
     write_all(fd.get(), bytes);
-    return output_of("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number)
+    return run_shell("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number)
                      + " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1));"
-                     + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
+                     + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f").out;
 }
 
 // The etc files: records as names ("*" if new), a short tail as "~" and its length, modes not 700/600.
@@ -94,7 +94,7 @@ void shell_in(const sandbox& box, const std::string& command)
     if (command.empty())
         return;
     const std::string vars = "E=" + box.etc_dir() + " P=$(dirname $E) U=$E/vanto_users.dat B=$E/old_vanto_users.dat; umask 077; ";
-    EXPECT_EQ(output_of(vars + command + " && echo done"), "done\n") << command;
+    EXPECT_EQ(run_shell(vars + command + " && echo done").out, "done\n") << command;
 }
 
 struct run_case {
@@ -202,7 +202,7 @@ std::string bad_old(const std::string& pw, const std::string& user)
     return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
 }
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
-std::string upper(const std::string& hex) { return output_of("printf %s " + hex + " | tr a-f A-F"); }
+std::string upper(const std::string& hex) { return run_shell("printf %s " + hex + " | tr a-f A-F").out; }
 
 // nobody owns the etc directory, root the user file: nobody may rename it, not link it.
 const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";

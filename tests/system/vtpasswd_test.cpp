@@ -188,30 +188,18 @@ std::string kept_aside(int n)
     return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in "
            VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n";
 }
-std::string unsafe(const std::string& dir, const std::string& why)
-{
-    return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n";
-}
+std::string unsafe(const std::string& dir, const std::string& why) { return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n"; }
 std::string writable(const std::string& dir, const std::string& by, const char* bits)
 {
     return unsafe(dir, "is writable by " + by + ". Please take that away (chmod " + bits + " " + dir + ")");
 }
 const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
-std::string bad_old(const std::string& pw, const std::string& user)
-{
-    return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
-}
+std::string bad_old(const std::string& pw, const std::string& u) { return "Bad old passwd " + pw + " for " + u + ". Please try again.\n"; }
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
 std::string upper(const std::string& hex) { return run_shell("printf %s " + hex + " | tr a-f A-F").out; }
 
 // nobody owns the etc directory, root the user file: nobody may rename it, not link it.
 const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
-
-std::string read_back(Vtfiles::location_system which)
-{
-    const Vtfiles::locations l = Vtfiles::read_locations(which);
-    return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
-}
 
 using Vtpasswd = sandbox_test;
 using Safety = sandbox_test;
@@ -227,6 +215,8 @@ TEST_F(Vtpasswd, RecordsChangedKeptOrAppendedAndFailuresLoseNothing)
     };
     const std::string bob = with_password("bob", "old", 7), right = with_password("dup", "pw", 2), other = with_password("dup", "x", 2);
     const std::string ab = filler("alice") + filler("bob"), twenty = "abcdefghijklmnopqrstuvwxyz";
+    const std::string a = filler("a"), kept = filler("kept");
+    const std::vector<std::string> b = {"b p\n"}, u = {"u p\n"};
     const std::string unreadable = "Encountered an error while reading the password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
     const run_case cases[] = {
         {"right old password", filler("first") + bob + filler("last"), {"bob new old\n", "bob other old\n", "bob other new\n"},
@@ -246,7 +236,7 @@ TEST_F(Vtpasswd, RecordsChangedKeptOrAppendedAndFailuresLoseNothing)
          "backup alice bob ~156; users alice bob ~156"},
         {"count with letters", filler("a") + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "backup a x; users a x"},
         {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
-        {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
+        {"dangling backup link", a, {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
         {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
         {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"),
          "backup; backup.1 alice bob; users c*", "mv $U $B"},
@@ -254,22 +244,22 @@ TEST_F(Vtpasswd, RecordsChangedKeptOrAppendedAndFailuresLoseNothing)
          "mv $U $B && echo kept > $B.1"},
         {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
         {"sync refused", ab, {"c pw\n"}, "1", unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
-        {"FIFO would hold run and lock", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
-        {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
-        {"device", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
-        {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
-        {"link to a file", filler("kept"), {"u p\n"}, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
-        {"no step follows a name", filler("a"), {"b p\n"}, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
+        {"FIFO would hold run and lock", kept, u, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
+        {"directory", kept, u, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
+        {"device", kept, u, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
+        {"link to a FIFO", kept, u, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
+        {"link to a file", kept, u, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
+        {"no step follows a name", a, b, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
          {}, follow_nothing},
-        {"etc directory of another user", filler("a"), {"b p\n"}, "1",
+        {"etc directory of another user", a, b, "1",
          unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"), "users a", "chown nobody $E"},
-        {"etc directory a link", filler("a"), {"b p\n"}, "1",
+        {"etc directory a link", a, b, "1",
          unsafe(etc, "is a symbolic link. Please put the directory itself in its place"), "users a", "mv $E $P/real && ln -s real $E"},
-        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
-        {"parent writable by others", filler("a"), {"b p\n"}, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
-        {"sticky parent like /tmp", filler("a"), {"b p\n"}, "0", changed("b"), "1777 700: backup a; users a b*", "chmod 1777 $P"},
-        {"staff-writable /usr/local", filler("a"), {"b p\n"}, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
-        {"lock held past the bound", filler("a"), {"b p\n"}, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
+        {"group-writable etc directory", a, b, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
+        {"parent writable by others", a, b, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
+        {"sticky parent like /tmp", a, b, "0", changed("b"), "1777 700: backup a; users a b*", "chmod 1777 $P"},
+        {"staff-writable /usr/local", a, b, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
+        {"lock held past the bound", a, b, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
          " Please try again once it has finished.\n", "users a", "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},
     };
     for (const run_case& c : cases)
@@ -289,6 +279,7 @@ TEST_F(Vtpasswd, RequestsAndIdentities)
     const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "backup; users u*", fatal = "Fatal error: uncaught exception ";
     const std::string permissions = "ERR (T):: set_permissions called in Unix!ERR (T):: set_permissions called in Unix!";
     const auto os_type = [](const char* os) { return environment{{"OS_TYPE", os}}; };
+    const std::vector<std::string> u = {"u p\n"};
     const run_case cases[] = {
         {"few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc", no_etc},
         {"single spaces split fields, empty ones too; a carriage return stays in the last", {},
@@ -297,15 +288,15 @@ TEST_F(Vtpasswd, RequestsAndIdentities)
              changed("carol"), "backup bob* carol* * dave*; users bob* carol* * dave*"},
         {"end of input", {}, {""}, "2", fatal + "End_of_file\n", "no etc", no_etc},
         {"endless line", {}, {""}, "2", fatal + "Out_of_memory\n", "no etc", no_etc, {}, endless_line_in_little_memory},
-        {"FreeBSD", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("FreeBSD")},
-        {"Solaris", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("Solaris")},
-        {"no identity", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
-        {"OS when OS_TYPE is unset", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
-        {"Linux, existing directory keeps its mode", {}, {"u p\n"}, "0", changed("u"), "700 755: " + made, "chmod 755 $E", os_type("Linux")},
-        {"other identities behave as Unix, creating nothing", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, os_type("Plan9")},
-        {"OS_TYPE set, even empty, wins over OS", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
-        {"other identity, directory there", {}, {"u p\n"}, "0", changed("u"), made, "", os_type("linux")},
-        {"uncreatable directory", {}, {"u p\n"}, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n", "no etc",
+        {"FreeBSD", {}, u, "0", changed("u"), made, no_etc, os_type("FreeBSD")},
+        {"Solaris", {}, u, "0", changed("u"), made, no_etc, os_type("Solaris")},
+        {"no identity", {}, u, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
+        {"OS when OS_TYPE is unset", {}, u, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
+        {"Linux, existing directory keeps its mode", {}, u, "0", changed("u"), "700 755: " + made, "chmod 755 $E", os_type("Linux")},
+        {"other identities behave as Unix, creating nothing", {}, u, "1", unopened, "no etc", no_etc, os_type("Plan9")},
+        {"OS_TYPE set, even empty, wins over OS", {}, u, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
+        {"other identity, directory there", {}, u, "0", changed("u"), made, "", os_type("linux")},
+        {"uncreatable directory", {}, u, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n", "no etc",
          no_etc + " && echo x > $P", os_type("FreeBSD")},
         {"Windows: a \"del\" this host lacks, yet the backup is replaced", {}, {"u p\n", "v p\n"}, "0 0",
          permissions + changed("u") + permissions + changed("v"), "backup u*; users u* v*", "", {{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}}},
@@ -402,6 +393,10 @@ TEST_F(LocationsFile, SelectorsAndFailures)
 {
     using enum Vtfiles::location_system;
     auto r = box.run_inside([] {
+        const auto read_back = [](Vtfiles::location_system which) {
+            const Vtfiles::locations l = Vtfiles::read_locations(which);
+            return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
+        };
         std::string seen = read_back(LO_UNIX); // no file yet
         Vtfiles::write_locations(LO_NT, "/nt", "/nt/bin", "/nt/gui");
         Vtfiles::write_locations(LO_UNIX, "/opt/product", "/opt/product/bin", "/opt/product/gui");

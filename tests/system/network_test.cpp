@@ -422,22 +422,27 @@ TEST_F(Vtnet, Check)
 {
     ASSERT_EQ(said_in(net->a(), [] { return unix_ifconfig("lo0", "203.0.113.10", "255.255.255.255", nullptr, 0, 0); }), "0");
     ASSERT_TRUE(net->ip(net->b(), "route add 203.0.113.10/32 dev vb"));
-    const std::string answered = "va answers ARP for addresses parked on lo0: set net.ipv4.conf.va.arp_ignore=1 | ";
-    const std::string asks = "va may ask ARP from addresses parked on lo0: set net.ipv4.conf.va.arp_announce=2 | ";
-    for (auto [ignore, announce, line] : {std::tuple{0, 0, "check = 1 " + answered + asks + "FAIL"}, {1, 1, "check va = 1 " + asks + "FAIL"},
-                                          {2, 2, std::string("check = 0 SUCCESS")}}) {
-        ASSERT_TRUE(set_conf(net->a(), "va/arp_ignore", ignore) && set_conf(net->a(), "va/arp_announce", announce));
+    // What check says of interface `i`, whose settings the host names `k`.
+    const auto ignore = [](std::string i, std::string k) {
+        return i + " answers ARP for addresses parked on lo0: set net.ipv4.conf." + k + ".arp_ignore=1 | ";
+    };
+    const auto announce = [](std::string i, std::string k) {
+        return i + " may ask ARP from addresses parked on lo0: set net.ipv4.conf." + k + ".arp_announce=2 | ";
+    };
+    for (auto [ignored, announced, line] : {std::tuple{0, 0, "check = 1 " + ignore("va", "va") + announce("va", "va") + "FAIL"},
+                                            {1, 1, "check va = 1 " + announce("va", "va") + "FAIL"},
+                                            {2, 2, std::string("check = 0 SUCCESS")}}) {
+        ASSERT_TRUE(set_conf(net->a(), "va/arp_ignore", ignored) && set_conf(net->a(), "va/arp_announce", announced));
         expect_said(net->a(), {line});
         ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
-        EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), ignore == 0 ? "0" : "1") << ignore;
+        EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), ignored == 0 ? "0" : "1") << ignored;
         const auto answered_on = [] { return parked_answered_on("va:1") * 100 + parked_answered_on("va") * 10 + parked_answered_on("nosuch0"); };
-        EXPECT_EQ(said_in(net->a(), answered_on), ignore == 0 ? "110" : "0");
+        EXPECT_EQ(said_in(net->a(), answered_on), ignored == 0 ? "110" : "0");
     }
     // A second broadcast interface is checked too.
     ASSERT_TRUE(net->ip(net->a(), "link add vc type veth peer name vd netns " + net->b()));
     ASSERT_TRUE(net->ip(net->a(), "link set vc up") && net->ip(net->b(), "link set vd up"));
-    expect_said(net->a(), {"check = 1 vc answers ARP for addresses parked on lo0: set net.ipv4.conf.vc.arp_ignore=1"
-                           " | vc may ask ARP from addresses parked on lo0: set net.ipv4.conf.vc.arp_announce=2 | FAIL"});
+    expect_said(net->a(), {"check = 1 " + ignore("vc", "vc") + announce("vc", "vc") + "FAIL"});
     ASSERT_TRUE(net->ip(net->a(), "link del vc"));
     // Without privileges a change is refused up front, and a probe that cannot be made is no answer.
     const std::string raw = " needs CAP_NET_RAW (run it as root)]", admin = " needs CAP_NET_ADMIN (run it as root)]";
@@ -453,9 +458,8 @@ TEST_F(Vtnet, Check)
     ASSERT_TRUE(configure(net->a(), {"link add lo0 address 02:00:00:00:0a:09 type veth peer name vx1",
                                      "addr add 198.51.100.1/24 dev lo0", "link set vx1 up"}));
     const std::string bad = "ERR::arpcast: bad write to device lo ip 192.0.2.160 | : Network is down | ";
-    const std::string settings = " | lo answers ARP for addresses parked on lo0: set net.ipv4.conf.lo0.arp_ignore=1"
-                                 " | lo may ask ARP from addresses parked on lo0: set net.ipv4.conf.lo0.arp_announce=2";
-    expect_said(net->a(), {"check lo = 1 lo is down: take and garp announce nothing on it" + settings + " | FAIL",
+    expect_said(net->a(), {"check lo = 1 lo is down: take and garp announce nothing on it | " + ignore("lo", "lo0")
+                           + announce("lo", "lo0") + "FAIL",
                            "check lo0 = 0 SUCCESS",
                            "take lo 192.0.2.160 = 1 [" + bad + bad + bad + "vtnet: lo is down: 192.0.2.160 was not announced]"
                            " DEBUG (T):: [ 192.0.2.160 -> 02:00:00:00:0a:09 ] | FAIL"});

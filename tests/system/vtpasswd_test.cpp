@@ -61,12 +61,9 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
     std::string bytes = passwd;
     for (std::size_t i = 0; i + 1 < salt_hex.size(); i += 2)
         bytes += static_cast<char>(std::stoi(salt_hex.substr(i, 2), nullptr, 16));
-    char file[] = "/tmp/vtmd5.XXXXXX";
-    cutil::unique_fd fd(::mkstemp(file));
-    write_all(fd.get(), bytes);
-    return run_shell("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number)
-                     + " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1));"
-                     + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f").out;
+    return run_shell("f=$(mktemp); cat > $f; i=0; while [ $i -le " + std::to_string(number) + " ]; do"
+                     " openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1)); done;"
+                     " od -An -tx1 $f | tr -d ' \\n'; rm $f", bytes).out;
 }
 
 // The etc files: records as names ("*" if new), a short tail as "~" and its length, modes not 700/600.

@@ -11,10 +11,12 @@
 
 namespace vttest {
 
-captured::captured() : fd(::memfd_create("vttest", MFD_CLOEXEC))
+captured::captured(const std::string& text) : fd(::memfd_create("vttest", MFD_CLOEXEC))
 {
     if (!fd)
         throw std::runtime_error("memfd_create");
+    write_all(fd.get(), text);
+    ::lseek(fd.get(), 0, SEEK_SET);
 }
 
 std::string captured::text() const
@@ -46,16 +48,6 @@ std::string read_to_end(int fd)
     }
 }
 
-std::string output_of(const std::string& command)
-{
-    std::FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr)
-        return "";
-    std::string out = read_to_end(::fileno(p));
-    ::pclose(p);
-    return out;
-}
-
 pid_t start_child(const std::function<void()>& fn)
 {
     std::fflush(nullptr);
@@ -82,9 +74,7 @@ int wait_status(pid_t pid)
 
 child_run run_in_child(const std::function<std::string()>& fn, const std::string& input)
 {
-    captured in, out, err;
-    write_all(in.fd.get(), input);
-    ::lseek(in.fd.get(), 0, SEEK_SET);
+    captured in(input), out, err;
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -103,11 +93,19 @@ child_run run_in_child(const std::function<std::string()>& fn, const std::string
         std::fflush(nullptr);
         std::_Exit(0);
     });
-    // The answer's end is where the child and whatever it left running have all ended.
+    // The answer ends when the child and all it left running have ended.
     say.reset();
     const std::string answer = read_to_end(said.get());
     const int status = wait_status(pid);
     return {status, out.text(), err.text(), answer};
+}
+
+child_run run_shell(const std::string& command, const std::string& input)
+{
+    return run_in_child([&]() -> std::string {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        return "no shell";
+    }, input);
 }
 
 } // namespace vttest

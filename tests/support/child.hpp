@@ -1,5 +1,4 @@
-// Runs code in a forked child, so that what it does to the whole process (standard descriptors,
-// working directory, umask, exit, session, credentials) stays there.
+// Code run in a forked child, so that what it does to the whole process stays there.
 #pragma once
 
 #include "platform/unique_fd.hpp"
@@ -13,26 +12,24 @@ namespace vttest {
 
 struct child_run {
     int status = -1;              // the exit status, or 128 + signal
-    std::string out, err, answer; // its standard output and error; what the callable returned
+    std::string out, err, answer; // its standard output and error; what `fn` returned
 };
 
-// Forks a child that runs `fn` and ends with status 127 should `fn` return.
+// Forks a child that runs `fn` (status 127 should it return).
 pid_t start_child(const std::function<void()>& fn);
-// Waits for a child: its exit status, or 128 + the signal that ended it.
-int wait_status(pid_t pid);
-// `fn` in a child reading `input`, its standard output and error captured; its answer comes
-// back on a pipe of its own, and the child then ends with status 0 (unless `fn` execs).
+int wait_status(pid_t pid); // the exit status, or 128 + the signal that ended it
+// `fn` in a child reading `input`, its output captured and its answer sent back on a pipe.
 child_run run_in_child(const std::function<std::string()>& fn, const std::string& input = "");
+child_run run_shell(const std::string& command, const std::string& input = ""); // with sh -c
 
-// A file in memory that a child writes and the parent reads once the child has ended.
+// A file in memory: the child writes it, the parent reads it once the child has ended.
 struct captured {
     cutil::unique_fd fd;
-    captured();
+    explicit captured(const std::string& text = "");
     std::string text() const;
 };
 
 void write_all(int fd, const std::string& text);
-std::string read_to_end(int fd);                   // until every writer has closed it
-std::string output_of(const std::string& command); // a shell command's standard output
+std::string read_to_end(int fd); // until every writer has closed it
 
 } // namespace vttest

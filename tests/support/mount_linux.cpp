@@ -11,16 +11,12 @@
 
 namespace vttest {
 
-namespace {
-
-bool write_proc(const char* path, const std::string& text)
+static bool write_proc(const char* path, const std::string& text)
 {
     return !!(std::ofstream(path) << text << std::flush);
 }
 
-std::string failed(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-} // namespace
+static std::string failed(const char* what) { return what + (": " + std::string(std::strerror(errno))); }
 
 std::string enter_namespace(const std::string& root, const std::string& at)
 {
@@ -35,9 +31,8 @@ std::string enter_namespace(const std::string& root, const std::string& at)
             || !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
             return "cannot map the user into its namespace";
     }
-    const std::string target = at.empty() ? replaced_directory() : at;
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount(root.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        || ::mount(root.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0)
         return failed("mount");
     return {};
 }

@@ -17,7 +17,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <thread>
 
 namespace vttest {
@@ -26,7 +25,7 @@ namespace {
 
 bool shell(const std::string& command)
 {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return run_shell(command).status == 0;
 }
 
 bool enter(const std::string& ns)
@@ -35,7 +34,7 @@ bool enter(const std::string& ns)
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
-// Commands read from a here-document, for a short batch run over and over: its status is ip's.
+// One ip command a line, from a here-document; its status is ip's.
 std::string batch_line(const std::string& ns, const std::string& commands)
 {
     return "ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n" + commands + "END\n";
@@ -98,6 +97,10 @@ netns_set::netns_set(int roles, const step_list& steps)
 
 netns_set::~netns_set()
 {
+    if (loop_ > 0) {
+        ::kill(-loop_, SIGKILL);
+        ::waitpid(loop_, nullptr, 0);
+    }
     for (const std::string& ns : names_)
         shell("ip netns del " + ns);
 }
@@ -109,19 +112,12 @@ bool netns_set::ip(const std::string& ns, const std::string& args) const
 
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
 {
-    return output_of("ip -n " + ns + " " + args + " 2>/dev/null");
+    return run_shell("ip -n " + ns + " " + args).out;
 }
 
-// From a file: a long batch would pass the limit of one argument of sh -c (128 KiB).
 bool netns_set::batch(const std::string& ns, const std::string& commands) const
 {
-    char path[] = "/tmp/vtbatch.XXXXXX";
-    cutil::unique_fd file(::mkstemp(path));
-    if (!file)
-        return false;
-    const struct removed_at_end { const char* path; ~removed_at_end() { ::unlink(path); } } removal{path};
-    write_all(file.get(), commands);
-    return ::lseek(file.get(), 0, SEEK_END) == static_cast<off_t>(commands.size()) && shell("ip -n " + ns + " -batch " + path);
+    return shell(batch_line(ns, commands));
 }
 
 netns_pair::netns_pair()
@@ -139,36 +135,14 @@ netns_segment::netns_segment(bool with_forger)
     : netns_set(with_forger ? 4 : 3, segment_steps(with_forger))
 {}
 
-churning_interface::churning_interface(const netns_set& net, const std::string& ns,
-                                       const std::string& dev, const std::string& hw)
+void netns_set::repeat(const std::string& ns, const std::string& commands)
 {
-    std::ostringstream setup, round;
-    setup << "link add " << dev << " address " << hw << " type veth peer name " << dev << "p\n"
-          << "link set " << dev << " up\n";
-    for (const char* prefix : {"198.51.100.", "203.0.113."})
-        for (int h = 1; h <= 118; ++h)
-            setup << "addr add " << prefix << h << "/32 dev " << dev << "\n";
-    for (const char* verb : {"del", "add"})
-        for (int h = 1; h <= 20; ++h)
-            round << "addr " << verb << " 198.51.100." << h << "/32 dev " << dev << "\n";
-    if (!net.batch(ns, setup.str())) {
-        failure_ = "cannot set up " + dev;
-        return;
-    }
-    const std::string loop = "while " + batch_line(ns, round.str()) + "do :; done";
-    pid_ = start_child([&] {
+    const std::string loop = "while " + batch_line(ns, commands) + "do :; done";
+    loop_ = start_child([&] {
         ::setpgid(0, 0);
         ::execlp("sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
     });
-    ::setpgid(pid_, pid_); // the group exists before the destructor may end it
-}
-
-churning_interface::~churning_interface()
-{
-    if (pid_ > 0) {
-        ::kill(-pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    ::setpgid(loop_, loop_); // the group exists before the destructor may end it
 }
 
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)

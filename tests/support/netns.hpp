@@ -4,6 +4,8 @@
 
 #include "platform/unique_fd.hpp"
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,15 +28,16 @@ public:
     bool ip(const std::string& ns, const std::string& args) const; // "ip -n NS ARGS"
     std::string ip_out(const std::string& ns, const std::string& args) const; // what it printed
     bool batch(const std::string& ns, const std::string& commands) const; // one ip command a line
+    void repeat(const std::string& ns, const std::string& commands); // the batch, until destruction
 
 protected:
-    // Makes `roles` namespaces, then runs each {role, "ip -n" arguments} step ("@N" names
-    // namespace N).
+    // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N" names namespace N).
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
 
 private:
     std::string failure_;
+    pid_t loop_ = -1;
 };
 
 // a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, 192.0.2.2/24) on one veth pair.
@@ -50,31 +53,14 @@ struct netns_segment : netns_set {
     const std::string& forger() const { return names_.at(3); }
 };
 
-// An interface of `ns` with 236 IPv4 addresses, 40 of them changing until destruction.
-class churning_interface {
-public:
-    churning_interface(const netns_set& net, const std::string& ns, const std::string& dev,
-                       const std::string& hw);
-    ~churning_interface();
-    churning_interface(const churning_interface&) = delete;
-    churning_interface& operator=(const churning_interface&) = delete;
-    const std::string& failure() const { return failure_; } // empty when it churns
-
-private:
-    std::string failure_;
-    int pid_ = -1;
-};
-
-// Runs `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.
+// `fn` on a thread of this process inside `ns`; false when `ns` could not be entered.
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
 
-// A socket in `ns` that receives every frame of `ethertype` (ARP by default) `ifname` sees
-// from now on.
+// A socket in `ns` that receives every frame of `ethertype` `ifname` sees from now on.
 cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
-// In hex, one a line, the frames that announce `addr`, read until the segment is quiet for
-// half a second.
+// In hex, one a line, the frames that announce `addr`, until the segment is quiet for 0.5 s.
 std::string announcements(int listener, const char* addr);
 
 } // namespace vttest

@@ -19,25 +19,6 @@
 namespace vttest {
 using namespace cutil;
 
-// "address/netmask " for each address of the interface, sorted; "none" when it is not found.
-static std::string addresses(const std::string& ifname)
-{
-    device_info info;
-    if (get_device_info(ifname, info) == 0)
-        return "none";
-    std::set<std::string> found;
-    for (const interface_address& a : interface_addresses(info)) {
-        if (!a.addr || !a.netmask)
-            return "undecodable";
-        std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
-        found.insert(text + "/" + inet_ntoa({*a.netmask}));
-    }
-    std::string out;
-    for (const std::string& f : found)
-        out += f + " ";
-    return out;
-}
-
 std::string ask(const std::string& question)
 {
     std::istringstream words(question);
@@ -49,7 +30,22 @@ std::string ask(const std::string& question)
         {"netmask", [&] { return get_netmask(arg); }},
         {"hw", [&] { return my_ether_addr(arg); }},
         {"ping", [&] { return std::to_string(unix_ping(arg)); }},
-        {"addresses", [&] { return addresses(arg); }},
+        {"addresses", [&]() -> std::string {
+             device_info info;
+             if (get_device_info(arg, info) == 0)
+                 return "none";
+             std::set<std::string> found;
+             for (const interface_address& a : interface_addresses(info)) {
+                 if (!a.addr || !a.netmask)
+                     return "undecodable";
+                 std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
+                 found.insert(text + "/" + inet_ntoa({*a.netmask}));
+             }
+             std::string out;
+             for (const std::string& f : found)
+                 out += f + " ";
+             return out;
+         }},
         {"entries", [&] {
              int e = platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size);
              return e ? "error" : std::to_string(size / 164);
@@ -69,12 +65,17 @@ std::string answers(const std::vector<std::string>& lines)
         const std::string question = line.substr(0, line.find(" = "));
         std::string answer;
         console c = console_of([&] { answer = ask(question); });
-        std::string printed = timeless(c.out + c.err);
-        for (std::size_t at; (at = printed.find('\n')) != std::string::npos;)
-            printed.replace(at, 1, at + 1 == printed.size() ? "" : " | ");
+        const std::string printed = one_line(c.out + c.err);
         out += question + " = " + answer + (printed.empty() ? "" : " [" + printed + "]") + "\n";
     }
     return out;
+}
+
+std::string one_line(std::string text)
+{
+    for (std::size_t at; (at = text.find('\n')) != std::string::npos;)
+        text.replace(at, 1, at + 1 == text.size() ? "" : " | ");
+    return timeless(text);
 }
 
 std::string joined(const std::vector<std::string>& lines)

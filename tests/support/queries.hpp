@@ -11,6 +11,8 @@ namespace vttest {
 std::string ask(const std::string& question);
 // Each line's "question = answer" and what it printed in brackets (timeless, lines parted by " | ").
 std::string answers(const std::vector<std::string>& lines);
+// Lines parted by " | " rather than ended, the time of day made constant.
+std::string one_line(std::string text);
 // The lines, one each: what answers() gives when every answer is right.
 std::string joined(const std::vector<std::string>& lines);
 

@@ -18,11 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The directory the sandbox replaces: two levels above the etc directory.
+// The directory a sandbox replaces: two levels above the etc directory.
 const fs::path mount_point = fs::path(VT_ETC_DIR).parent_path().parent_path();
 
-// The binary as the user nobody can run it: a copy in memory, since a checkout under a home of mode
-// 0700 is out of nobody's reach, and a copy in memory leaves nothing behind however the child ends.
+// A copy in memory, which nobody can run from a checkout under a home of mode 0700, and which
+// leaves nothing behind however the child ends.
 int reachable_binary()
 {
     static const cutil::unique_fd copy = [] {
@@ -38,8 +38,6 @@ int reachable_binary()
 
 } // namespace
 
-std::string replaced_directory() { return mount_point.string(); }
-
 std::string sandbox_unavailable()
 {
     // The command trusts an etc directory only below directories of root's, which a user namespace
@@ -48,7 +46,7 @@ std::string sandbox_unavailable()
         !fs::path(VT_ETC_DIR).is_absolute() || mount_point.string().size() <= 1
                 || !fs::is_directory(mount_point)
             ? "the etc directory " VT_ETC_DIR " has no replaceable parent on this host"
-        : ::geteuid() != 0 ? "needs root: in a user namespace the directories above the etc directory are no one's"
+        : ::geteuid() != 0 ? "needs root: a user namespace shows the directories above it as no one's"
         : sandbox().run_inside([] { return std::string("inside"); }).answer != "inside"
             ? "no private mount namespace here (needs root or user namespaces)"
             : "";
@@ -79,11 +77,10 @@ void sandbox::make_etc() const
         ::mkdir((p /= part).c_str(), 0700);
 }
 
-// In a child: the namespace, the setup, the environment, then the binary.
 void sandbox::exec(const environment& env, const char* argv0, const child_setup& setup) const
 {
     const int binary = reachable_binary();
-    if (std::string why = enter_namespace(root_); !why.empty()) {
+    if (std::string why = enter_namespace(root_, mount_point); !why.empty()) {
         write_all(2, "sandbox: " + why + "\n");
         std::_Exit(126);
     }
@@ -107,16 +104,14 @@ child_run sandbox::run(const std::string& input, const environment& env, const c
 child_run sandbox::run_inside(const std::function<std::string()>& fn) const
 {
     return run_in_child([&] {
-        const std::string why = enter_namespace(root_);
+        const std::string why = enter_namespace(root_, mount_point);
         return why.empty() ? fn() : "sandbox: " + why;
     });
 }
 
 pid_t sandbox::start(const std::string& input, const child_setup& setup) const
 {
-    captured in;
-    write_all(in.fd.get(), input);
-    ::lseek(in.fd.get(), 0, SEEK_SET);
+    const captured in(input);
     return start_child([&] {
         const cutil::unique_fd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
         ::dup2(in.fd.get(), 0);
@@ -152,29 +147,20 @@ void become_nobody()
         std::_Exit(125);
 }
 
-// "dir", "link", "fifo MODE", "device MODE", or "MODE" and what `content` makes of the bytes.
-static std::string kind_of(const fs::directory_entry& e,
-                           const std::function<std::string(const std::string&)>& content)
-{
-    const fs::file_status st = e.symlink_status();
-    const std::string mode = (std::ostringstream() << std::oct << file_mode(e.path())).str();
-    if (fs::is_symlink(st))
-        return "link";
-    if (fs::is_directory(st))
-        return "dir";
-    if (fs::is_fifo(st))
-        return "fifo " + mode;
-    if (fs::is_character_file(st))
-        return "device " + mode;
-    const std::string text = content(read_file(e.path()));
-    return mode + (text.empty() ? "" : " " + text);
-}
-
 std::string tree(const std::string& dir, const std::function<std::string(const std::string&)>& content)
 {
     std::set<std::string> entries;
-    for (const auto& e : fs::recursive_directory_iterator(dir))
-        entries.insert(e.path().lexically_relative(dir).string() + " " + kind_of(e, content));
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        const fs::file_status st = e.symlink_status();
+        const std::string mode = (std::ostringstream() << std::oct << file_mode(e.path())).str();
+        std::string kind = fs::is_symlink(st) ? "link" : fs::is_directory(st) ? "dir"
+                         : fs::is_fifo(st) ? "fifo " + mode : fs::is_character_file(st) ? "device " + mode : "";
+        if (kind.empty()) {
+            const std::string text = content(read_file(e.path()));
+            kind = mode + (text.empty() ? "" : " " + text);
+        }
+        entries.insert(e.path().lexically_relative(dir).string() + " " + kind);
+    }
     std::string out;
     for (const std::string& entry : entries)
         out += (out.empty() ? "" : "; ") + entry;

@@ -1,6 +1,6 @@
 // Runs the real vtpasswd binary, or library code, in a private mount namespace in which a
-// temporary directory stands in for the etc directory's grandparent ("/usr/local" for
-// "/usr/local/etc/tessaroul"), so that the host's files stay untouched.
+// temporary directory stands in for the etc directory's grandparent, so the host's files stay
+// untouched.
 #pragma once
 
 #include "support/child.hpp"
@@ -13,14 +13,10 @@
 namespace vttest {
 
 using environment = std::map<std::string, std::optional<std::string>>; // nullopt unsets
-// Runs in the child after the namespace and the standard descriptors, just before the binary.
-using child_setup = std::function<void()>;
+using child_setup = std::function<void()>; // in the child, just before the binary
 
-// The directory a sandbox replaces: two levels above the etc directory.
-std::string replaced_directory();
-// Enters, in the calling process, a mount namespace in which `root` stands at `at` (by default
-// the etc directory's grandparent). Answers why not, or empty.
-std::string enter_namespace(const std::string& root, const std::string& at = "");
+// Enters, in the calling process, a mount namespace in which `root` stands at `at`; why not.
+std::string enter_namespace(const std::string& root, const std::string& at);
 std::string sandbox_unavailable(); // why no sandbox can be made here, or empty
 
 class sandbox {
@@ -30,17 +26,16 @@ public:
     sandbox(const sandbox&) = delete;
     sandbox& operator=(const sandbox&) = delete;
 
-    // Host paths of what the binary sees as its etc directory and files, and of the stand-in.
+    // Host paths of what the binary sees as its etc directory and files.
     std::string etc_dir() const;
     std::string users() const { return etc_dir() + "/vanto_users.dat"; }
     std::string backup() const { return etc_dir() + "/old_vanto_users.dat"; }
     const std::string& root() const { return root_; }
     void make_etc() const; // mode 0700, with its parents
 
-    // The binary on `input`: its status and what it wrote.
     child_run run(const std::string& input, const environment& env = {},
                   const char* argv0 = "vtpasswd", const child_setup& setup = {}) const;
-    // Library code in a child inside the namespace; the answer "sandbox: ..." says why none was made.
+    // Library code in a child inside the namespace; "sandbox: ..." says why none was made.
     child_run run_inside(const std::function<std::string()>& fn) const;
     // The binary started on its input, its output discarded.
     pid_t start(const std::string& input, const child_setup& setup = {}) const;

@@ -21,7 +21,7 @@ using namespace std::string_literals;
 
 namespace {
 
-// What a descriptor of this process names, "closed" when none.
+// What a descriptor names, "closed" when none.
 std::string target(int fd)
 {
     std::error_code none;
@@ -42,22 +42,21 @@ struct redirect_case {
     std::string placed;           // a shell's line in the sandbox: what stands in out/
     int status;
     std::string streams;          // where 1 and 2 lead after, the working directory, the umask
-    std::string tree;             // the sandbox after, beside the out directory
+    std::string tree;             // the sandbox after, beside out/
     void (*before)() = nullptr;   // in the child: a change of user or umask
     const char* reader = nullptr; // a FIFO the test holds open for reading
     int closed = 0;               // standard descriptors closed first, bit n for descriptor n
     const char* dir = "out";
 };
 
-// redirect_output(dir) from the sandbox's root, then a shell's line on each stream, in a child.
+// redirect_output(dir) from the sandbox's root, then a line on each stream, in a child.
 void check(const redirect_case& c)
 {
     SCOPED_TRACE(c.label);
     sandbox box;
     const std::string placed = "cd " + box.root() + " && mkdir -m 700 out && " + c.placed;
     ASSERT_EQ(std::system(placed.c_str()), 0);
-    const std::string fifo = box.root() + (c.reader ? c.reader : "");
-    cutil::unique_fd reader(c.reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+    cutil::unique_fd reader(c.reader ? ::open((box.root() + c.reader).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
     const child_run r = run_in_child([&] {
         ::alarm(20); // a wait in open ends the child, not the test
         if (::chdir(box.root().c_str()) != 0)
@@ -69,8 +68,7 @@ void check(const redirect_case& c)
                 ::close(fd);
         const std::string zero = target(0), earlier = open_above_standard();
         cutil::redirect_output(c.dir);
-        std::string answer = target(1) + " " + target(2) + " ";
-        answer += std::filesystem::current_path().string() + " ";
+        std::string answer = target(1) + " " + target(2) + " " + std::filesystem::current_path().string() + " ";
         answer += (std::ostringstream() << std::oct << ::umask(0)).str();
         answer += target(0) == zero ? "" : " 0 moved";
         answer += open_above_standard() == earlier ? "" : " leaked";
@@ -80,14 +78,11 @@ void check(const redirect_case& c)
     EXPECT_EQ(r.status, c.status);
     const std::string streams = std::regex_replace(r.answer, std::regex(box.root()), "~");
     EXPECT_EQ(c.status == 0 ? streams : "", c.streams);
-    const auto lines = [](const std::string& text) {
-        return std::regex_replace(text, std::regex("\n"), "|");
-    };
+    const auto lines = [](const std::string& text) { return std::regex_replace(text, std::regex("\n"), "|"); };
     EXPECT_EQ(tree(box.root(), lines), "out dir" + (c.tree.empty() ? "" : "; " + c.tree));
 }
 
-// The <PRI> of the datagram waiting on the socket, or -1 when none is there or it does not end
-// in the text.
+// The <PRI> of the datagram waiting on the socket, or -1 when none ending in `text` is there.
 int next_priority(const cutil::unique_fd& sock, const std::string& text)
 {
     char buf[2048];
@@ -96,7 +91,6 @@ int next_priority(const cutil::unique_fd& sock, const std::string& text)
     return d.starts_with('<') && d.ends_with(text) ? std::atoi(d.c_str() + 1) : -1;
 }
 
-// What each process-wide preparation leaves behind, in a child of its own.
 struct scenario {
     const char* label;
     std::string (*run)();
@@ -104,7 +98,7 @@ struct scenario {
 };
 
 const scenario scenarios[] = {
-    {"init_daemon: the parent exits 0, the child leads a new session, output goes out once", [] {
+    {"init_daemon: the parent exits 0, the child leads a session, output goes out once", [] {
          std::printf("pending before the fork\n");
          const pid_t parent = ::getpid();
          const int rc = cutil::init_daemon();
@@ -121,23 +115,21 @@ const scenario scenarios[] = {
          const std::string answer = cutil::raise_priority();
          return answer + " " + std::to_string(::getpriority(PRIO_PROCESS, 0));
      }, "0|SUCCESS -20||"},
-    {"the select handler is looked up at the first call that finds it, and kept", [] {
+    {"the select handler is found at the first call that can, and kept", [] {
          std::string seen = std::to_string(cutil::call_select(2, 3));
          cutil::register_handler("vt_unix_select", [](int a, int b) { return a + b; });
          seen += " " + std::to_string(cutil::call_select(2, 3));
          cutil::register_handler("vt_unix_select", [](int a, int b) { return a * b; });
          return seen + " " + std::to_string(cutil::call_select(2, 3));
      }, "0|-1 5 5||ERR (T):: call_select: no handler registered as vt_unix_select\n"},
-    // Verbatim to our own /dev/log at the level's priority (LOG_DEBUG), after redirect_output
-    // as ours (LOG_DAEMON | LOG_ERR).
-    {"syslog", [] {
+    {"syslog: verbatim at the level's priority, after redirect_output as ours (daemon.err)", [] {
          const sandbox dev;
          cutil::unique_fd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
          sockaddr_un addr{AF_UNIX, "/dev/log"};
          if (!enter_namespace(dev.root(), "/dev").empty()
              || ::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
              return std::string("no /dev/log of our own: ") + std::strerror(errno);
-         ::closelog(); // the connection the process had
+         ::closelog();
          const std::string text = "at 100% %s", pid = std::to_string(::getpid());
          cutil::vtsyslog(150, text);
          const int first = next_priority(sock, ": " + text);
@@ -150,10 +142,10 @@ const scenario scenarios[] = {
 
 } // namespace
 
-TEST(RedirectOutput, BothStreamsEndInTheirFilesWhateverStoodThereOrWasClosed)
+TEST(RedirectOutput, BothStreamsEndInTheirFiles)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "a device node of the test's own and a change of user need root";
+        GTEST_SKIP() << "a device node and a change of user need root";
     const std::string files = "~/out/vtstdout ~/out/vtstderr ~/out 77";
     const std::string both = "out/vtstderr 600 err|; out/vtstdout 600 out|";
     for (int closed = 0; closed < 8; ++closed)
@@ -167,8 +159,7 @@ TEST(RedirectOutput, BothStreamsEndInTheirFilesWhateverStoodThereOrWasClosed)
         {"vtstdout is a directory", "mkdir out/vtstdout", 5, "", "out/vtstderr 600; out/vtstdout dir"},
         {"vtstderr is a directory", "mkdir out/vtstderr", 6, "", "out/vtstderr dir; out/vtstdout 600"},
         {"unwritable directory", "chmod 755 out", 5, "", "", become_nobody},
-        // A link or a FIFO is written through, without truncation, change of mode or wait; the
-        // null device is the test's own, so that no fault reaches the host's.
+        // A link or a FIFO is written through, without truncation, change of mode or wait.
         {"vtstdout links to a null device", "mknod -m 666 sink c 1 3 && ln -s ../sink out/vtstdout",
          0, "~/sink ~/out/vtstderr ~/out 77",
          "out/vtstderr 600 err|; out/vtstdout link; sink device 666"},
@@ -183,12 +174,12 @@ TEST(RedirectOutput, BothStreamsEndInTheirFilesWhateverStoodThereOrWasClosed)
         check(c);
 }
 
-TEST(ProcessWide, EachPreparationLeavesWhatItShouldInAChildOfItsOwn)
+TEST(ProcessWide, Preparations)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "a change of user, the highest priority and a private /dev need root";
+        GTEST_SKIP() << "a change of user, the top priority and a private /dev need root";
     for (const scenario& s : scenarios) {
-        // A child the scenario leaves running is adopted, and waited for, by the one in between.
+        // A child the scenario leaves running is adopted and waited for by the one in between.
         const std::string outcome = run_in_child([&] {
             ::prctl(PR_SET_CHILD_SUBREAPER, 1);
             const child_run r = run_in_child(s.run);
@@ -199,10 +190,10 @@ TEST(ProcessWide, EachPreparationLeavesWhatItShouldInAChildOfItsOwn)
     }
 }
 
-TEST(Sockets, SetAsAskedOrAnsweredWithTheComposedReason)
+TEST(Sockets, SetOrAnsweredWithTheReason)
 {
     const cutil::unique_fd s = cutil::unix_socket_dgram();
-    const int kept = O_APPEND; // a status flag set before, which making it non-blocking keeps
+    const int kept = O_APPEND; // a status flag that making it non-blocking keeps
     ::fcntl(s.get(), F_SETFL, kept);
     std::string made = "made";
     try {
@@ -216,7 +207,7 @@ TEST(Sockets, SetAsAskedOrAnsweredWithTheComposedReason)
     const cutil::unique_fd reset(pair[0]);
     ASSERT_EQ(::write(pair[0], "x", 1), 1);
     ::close(pair[1]);
-    constexpr int bad = -1; // a number that names nothing open
+    constexpr int bad = -1;
     const std::string ebadf = std::strerror(EBADF);
     int value = -1;
     socklen_t len = sizeof value;

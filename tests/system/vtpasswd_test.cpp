@@ -1,5 +1,5 @@
-// The command on the real binary, and the locations file, in a sandbox that stands in for the host's
-// directories. Records are laid out by hand and digests made by openssl, not by the code under test.
+// The real binary, and the locations file, in a sandbox standing in for the host's directories.
+// Records are laid out by hand and digests made by openssl, not by the code under test.
 #include "command/vtlocations.hpp"
 #include "support/console.hpp"
 #include "support/sandbox.hpp"
@@ -61,15 +61,12 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
     std::string bytes = passwd;
     for (std::size_t i = 0; i + 1 < salt_hex.size(); i += 2)
         bytes += static_cast<char>(std::stoi(salt_hex.substr(i, 2), nullptr, 16));
-    char file[] = "/tmp/vtmd5.XXXXXX";
-    cutil::unique_fd fd(::mkstemp(file));
-    write_all(fd.get(), bytes);
-    return output_of("f=" + std::string(file) + "; i=0; while [ $i -le " + std::to_string(number)
-                     + " ]; do openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1));"
-                     + " done; od -An -tx1 $f | tr -d ' \\n'; rm $f");
+    return run_shell("f=$(mktemp); cat > $f; i=0; while [ $i -le " + std::to_string(number) + " ]; do"
+                     " openssl dgst -md5 -binary < $f > $f.w && mv $f.w $f; i=$((i+1)); done;"
+                     " od -An -tx1 $f | tr -d ' \\n'; rm $f", bytes).out;
 }
 
-// The etc files: records as names ("*" if new), a short tail as "~" and its length, modes other than 700 and 600.
+// The etc files: records as names ("*" if new), a short tail as "~" and its length, modes not 700/600.
 std::string listing(const sandbox& box, const std::vector<std::string>& old)
 {
     if (!fs::is_directory(box.etc_dir()))
@@ -88,21 +85,21 @@ std::string listing(const sandbox& box, const std::vector<std::string>& old)
     return out;
 }
 
-// A shell command on the host, with $E the etc directory, $P its parent, $U the user file, $B its backup.
+// A shell command, with $E the etc directory, $P its parent, $U the user file, $B its backup.
 void shell_in(const sandbox& box, const std::string& command)
 {
     if (command.empty())
         return;
     const std::string vars = "E=" + box.etc_dir() + " P=$(dirname $E) U=$E/vanto_users.dat B=$E/old_vanto_users.dat; umask 077; ";
-    EXPECT_EQ(output_of(vars + command + " && echo done"), "done\n") << command;
+    EXPECT_EQ(run_shell(vars + command + " && echo done").out, "done\n") << command;
 }
 
 struct run_case {
     const char* label;
-    std::optional<std::string> users;     // written before the runs
-    std::vector<std::string> inputs;      // standard input of each run
-    std::string statuses, err, after;     // their exit statuses, standard error, listing() after them
-    std::string prepare = {};             // shell_in() before the runs
+    std::optional<std::string> users; // written before the runs
+    std::vector<std::string> inputs;  // standard input of each run
+    std::string statuses, err, after; // their statuses, standard error, listing() after them
+    std::string prepare = {};         // shell_in() before the runs
     environment env = {};
     child_setup setup = {};
 };
@@ -114,14 +111,13 @@ void check(const run_case& c)
     box.make_etc();
     if (c.users)
         write_file(box.users(), *c.users);
-    // Standard error without times, nor the lines of the host's shell, rm and sanitizer, in their words.
+    // Without the lines of the host's shell, rm and sanitizer, in their own words.
     static const std::regex theirs("^((/bin/)?sh: |rm: |==\\d+==).*\n?", std::regex::multiline);
     shell_in(box, c.prepare);
     std::string statuses, err;
     for (const std::string& input : c.inputs) {
-        // A run that would wait for ever (on a FIFO, say) ends, and the test goes on.
         child_run r = box.run(input, c.env, "vtpasswd", [&] {
-            ::alarm(60);
+            ::alarm(60); // a run that would wait for ever, on a FIFO say, ends
             if (c.setup)
                 c.setup();
         });
@@ -134,16 +130,18 @@ void check(const run_case& c)
     EXPECT_EQ(listing(box, lines_of(c.users.value_or(""))), c.after);
 }
 
+template <std::size_t n> void filter(sock_filter (&&code)[n])
+{
+    sock_fprog program{static_cast<unsigned short>(n), code};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        std::_Exit(125);
+}
+
 // Every fsync of the binary answers EIO, as a failing disk would (x86-64 system call numbers).
 void refuse_fsync()
 {
-    sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        std::_Exit(125);
+    filter({BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)});
 }
 
 // Every step that could follow a swapped name is refused (x86-64 system call numbers): by-name link,
@@ -156,20 +154,17 @@ void follow_nothing()
     const auto arg = [](int i) -> sock_filter {
         return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<unsigned>(offsetof(seccomp_data, args) + 8 * i));
     };
-    sock_filter code[] = {
+    filter({
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), on(SYS_openat, 6), on(SYS_linkat, 12), on(SYS_link, 14),
         on(SYS_rename, 13), on(SYS_unlink, 12), on(SYS_mkdir, 11), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_CREAT, 0, 1), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW | O_EXCL, 0, 7),
         arg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(AT_FDCWD), 4, 0),
         arg(2), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_NOFOLLOW, 2, 3),
         arg(4), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_SYMLINK_FOLLOW, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES)};
-    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        std::_Exit(125);
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES)});
 }
 
-// A line that never ends, in little memory (the sanitizer's allocator is told to fail instead of a limit).
+// A line that never ends, in little memory (the sanitizer's allocator is told to fail instead).
 void endless_line_in_little_memory()
 {
     const char* given = std::getenv("ASAN_OPTIONS");
@@ -190,30 +185,18 @@ std::string kept_aside(int n)
     return "Password file " VT_ETC_DIR "/vanto_users.dat missing: the users of its backup are kept in "
            VT_ETC_DIR "/old_vanto_users.dat." + std::to_string(n) + ".\n";
 }
-std::string unsafe(const std::string& dir, const std::string& why)
-{
-    return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n";
-}
+std::string unsafe(const std::string& dir, const std::string& why) { return "Unsafe etc directory " VT_ETC_DIR ": " + dir + " " + why + ".\n"; }
 std::string writable(const std::string& dir, const std::string& by, const char* bits)
 {
     return unsafe(dir, "is writable by " + by + ". Please take that away (chmod " + bits + " " + dir + ")");
 }
 const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
-std::string bad_old(const std::string& pw, const std::string& user)
-{
-    return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
-}
+std::string bad_old(const std::string& pw, const std::string& u) { return "Bad old passwd " + pw + " for " + u + ". Please try again.\n"; }
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
-std::string upper(const std::string& hex) { return output_of("printf %s " + hex + " | tr a-f A-F"); }
+std::string upper(const std::string& hex) { return run_shell("printf %s " + hex + " | tr a-f A-F").out; }
 
-// nobody owns the etc directory, root the user file: protected hard links refuse nobody a link, not a rename.
+// nobody owns the etc directory, root the user file: nobody may rename it, not link it.
 const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
-
-std::string read_back(Vtfiles::location_system which)
-{
-    const Vtfiles::locations l = Vtfiles::read_locations(which);
-    return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
-}
 
 using Vtpasswd = sandbox_test;
 using Safety = sandbox_test;
@@ -221,7 +204,7 @@ using LocationsFile = sandbox_test;
 
 } // namespace
 
-TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothing)
+TEST_F(Vtpasswd, RecordsChangedKeptOrAppendedAndFailuresLoseNothing)
 {
     const std::string salt = "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5", md5 = openssl_iterated_md5("pw", salt, 3), hex = "z0000G" + std::string(26, '0');
     const auto with_password = [&](const char* user, const char* pw, int n) {
@@ -229,6 +212,8 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
     };
     const std::string bob = with_password("bob", "old", 7), right = with_password("dup", "pw", 2), other = with_password("dup", "x", 2);
     const std::string ab = filler("alice") + filler("bob"), twenty = "abcdefghijklmnopqrstuvwxyz";
+    const std::string a = filler("a"), kept = filler("kept");
+    const std::vector<std::string> b = {"b p\n"}, u = {"u p\n"};
     const std::string unreadable = "Encountered an error while reading the password file " VT_ETC_DIR "/vanto_users.dat" + check_dir;
     const run_case cases[] = {
         {"right old password", filler("first") + bob + filler("last"), {"bob new old\n", "bob other old\n", "bob other new\n"},
@@ -248,7 +233,7 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
          "backup alice bob ~156; users alice bob ~156"},
         {"count with letters", filler("a") + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "backup a x; users a x"},
         {"-05 count, not written as 00-5", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
-        {"dangling backup link", filler("a"), {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
+        {"dangling backup link", a, {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
         {"killed run's copies", filler("a"), {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
         {"backup without a user file kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"),
          "backup; backup.1 alice bob; users c*", "mv $U $B"},
@@ -256,29 +241,29 @@ TEST_F(Vtpasswd, RecordsAreChangedInPlaceKeptOrAppendedAndEveryFailureLosesNothi
          "mv $U $B && echo kept > $B.1"},
         {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
         {"sync refused", ab, {"c pw\n"}, "1", unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
-        {"FIFO would hold run and lock", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
-        {"directory", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
-        {"device", filler("kept"), {"u p\n"}, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
-        {"link to a FIFO", filler("kept"), {"u p\n"}, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
-        {"link to a file", filler("kept"), {"u p\n"}, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
-        {"no step follows a name", filler("a"), {"b p\n"}, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
+        {"FIFO would hold run and lock", kept, u, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
+        {"directory", kept, u, "1", unopened, "backup kept; users dir", "mv $U $B && mkdir $U"},
+        {"device", kept, u, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
+        {"link to a FIFO", kept, u, "1", unopened, "f fifo; backup kept; users link", "mv $U $B && mkfifo $E/f && ln -s $E/f $U"},
+        {"link to a file", kept, u, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
+        {"no step follows a name", a, b, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
          {}, follow_nothing},
-        {"etc directory of another user", filler("a"), {"b p\n"}, "1",
+        {"etc directory of another user", a, b, "1",
          unsafe(etc, "is owned by uid 65534. Please give it to root (chown root " + etc + ")"), "users a", "chown nobody $E"},
-        {"etc directory a link", filler("a"), {"b p\n"}, "1",
+        {"etc directory a link", a, b, "1",
          unsafe(etc, "is a symbolic link. Please put the directory itself in its place"), "users a", "mv $E $P/real && ln -s real $E"},
-        {"group-writable etc directory", filler("a"), {"b p\n"}, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
-        {"parent writable by others", filler("a"), {"b p\n"}, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
-        {"sticky parent like /tmp", filler("a"), {"b p\n"}, "0", changed("b"), "1777 700: backup a; users a b*", "chmod 1777 $P"},
-        {"staff-writable /usr/local", filler("a"), {"b p\n"}, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
-        {"lock held past the bound", filler("a"), {"b p\n"}, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
+        {"group-writable etc directory", a, b, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
+        {"parent writable by others", a, b, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
+        {"sticky parent like /tmp", a, b, "0", changed("b"), "1777 700: backup a; users a b*", "chmod 1777 $P"},
+        {"staff-writable /usr/local", a, b, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
+        {"lock held past the bound", a, b, "1", "The etc directory " VT_ETC_DIR " has been locked by another process for 5 seconds."
          " Please try again once it has finished.\n", "users a", "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},
     };
     for (const run_case& c : cases)
         check(c);
 }
 
-TEST_F(Vtpasswd, ANewRecordCarriesDigestsAnIndependentToolConfirms)
+TEST_F(Vtpasswd, NewRecordDigests)
 {
     ASSERT_EQ(box.run("admin s3cret\n").status, 0);
     const std::string content = read_file(box.users()), salt = content.substr(25, 32), hidesalt = content.substr(91, 32);
@@ -286,11 +271,12 @@ TEST_F(Vtpasswd, ANewRecordCarriesDigestsAnIndependentToolConfirms)
     EXPECT_EQ(content, record("admin", 200, salt, openssl_iterated_md5("s3cret", salt, 200), hidesalt, openssl_iterated_md5("s3cret", hidesalt, 1)));
 }
 
-TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
+TEST_F(Vtpasswd, RequestsAndIdentities)
 {
     const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "backup; users u*", fatal = "Fatal error: uncaught exception ";
     const std::string permissions = "ERR (T):: set_permissions called in Unix!ERR (T):: set_permissions called in Unix!";
     const auto os_type = [](const char* os) { return environment{{"OS_TYPE", os}}; };
+    const std::vector<std::string> u = {"u p\n"};
     const run_case cases[] = {
         {"few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc", no_etc},
         {"single spaces split fields, empty ones too; a carriage return stays in the last", {},
@@ -299,15 +285,15 @@ TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
              changed("carol"), "backup bob* carol* * dave*; users bob* carol* * dave*"},
         {"end of input", {}, {""}, "2", fatal + "End_of_file\n", "no etc", no_etc},
         {"endless line", {}, {""}, "2", fatal + "Out_of_memory\n", "no etc", no_etc, {}, endless_line_in_little_memory},
-        {"FreeBSD", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("FreeBSD")},
-        {"Solaris", {}, {"u p\n"}, "0", changed("u"), made, no_etc, os_type("Solaris")},
-        {"no identity", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
-        {"OS when OS_TYPE is unset", {}, {"u p\n"}, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
-        {"Linux, existing directory keeps its mode", {}, {"u p\n"}, "0", changed("u"), "700 755: " + made, "chmod 755 $E", os_type("Linux")},
-        {"other identities behave as Unix, creating nothing", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, os_type("Plan9")},
-        {"OS_TYPE set, even empty, wins over OS", {}, {"u p\n"}, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
-        {"other identity, directory there", {}, {"u p\n"}, "0", changed("u"), made, "", os_type("linux")},
-        {"uncreatable directory", {}, {"u p\n"}, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n", "no etc",
+        {"FreeBSD", {}, u, "0", changed("u"), made, no_etc, os_type("FreeBSD")},
+        {"Solaris", {}, u, "0", changed("u"), made, no_etc, os_type("Solaris")},
+        {"no identity", {}, u, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", std::nullopt}}},
+        {"OS when OS_TYPE is unset", {}, u, "0", changed("u"), made, no_etc, {{"OS_TYPE", std::nullopt}, {"OS", "Linux"}}},
+        {"Linux, existing directory keeps its mode", {}, u, "0", changed("u"), "700 755: " + made, "chmod 755 $E", os_type("Linux")},
+        {"other identities behave as Unix, creating nothing", {}, u, "1", unopened, "no etc", no_etc, os_type("Plan9")},
+        {"OS_TYPE set, even empty, wins over OS", {}, u, "1", unopened, "no etc", no_etc, {{"OS_TYPE", ""}, {"OS", "Linux"}}},
+        {"other identity, directory there", {}, u, "0", changed("u"), made, "", os_type("linux")},
+        {"uncreatable directory", {}, u, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" VT_ETC_DIR "\")\n", "no etc",
          no_etc + " && echo x > $P", os_type("FreeBSD")},
         {"Windows: a \"del\" this host lacks, yet the backup is replaced", {}, {"u p\n", "v p\n"}, "0 0",
          permissions + changed("u") + permissions + changed("v"), "backup u*; users u* v*", "", {{"OS_TYPE", std::nullopt}, {"OS", "Windows_NT"}}},
@@ -317,8 +303,8 @@ TEST_F(Vtpasswd, RequestsAndIdentitiesDecideWhatIsCreated)
     EXPECT_EQ(box.run("\n", {}, "/opt/bin/vtpasswd").err, "Usage: /opt/bin/vtpasswd user passwd [oldpasswd]\n");
 }
 
-// A terminal shows only the end of the request line, and has its echo back whether the run ends or is killed.
-TEST_F(Vtpasswd, ATerminalShowsNoPasswordAndGetsItsEchoBack)
+// A terminal shows only the request line's end, and has its echo back however the run ends.
+TEST_F(Vtpasswd, TerminalEcho)
 {
     for (const bool killed : {false, true}) {
         const cutil::unique_fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK));
@@ -338,7 +324,7 @@ TEST_F(Vtpasswd, ATerminalShowsNoPasswordAndGetsItsEchoBack)
     }
 }
 
-TEST_F(Safety, OverlappingRunsForDifferentUsersAllLand)
+TEST_F(Safety, OverlappingRunsAllLand)
 {
     const std::string existing = users_file_of(5000);
     write_file(box.users(), existing);
@@ -352,7 +338,7 @@ TEST_F(Safety, OverlappingRunsForDifferentUsersAllLand)
     EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
 }
 
-// Runs killed at instants spread across a whole run leave the user file whole, and the next starts from it.
+// Runs killed at instants spread across a run leave the user file whole, and the next starts from it.
 void check_killed_runs(const sandbox& box, const child_setup& as, const std::string& before_each)
 {
     write_file(box.users(), users_file_of(100000));
@@ -382,13 +368,13 @@ void check_killed_runs(const sandbox& box, const child_setup& as, const std::str
     EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
 }
 
-TEST_F(Safety, RunsKilledAtAnyInstantLeaveAWholeFileThatTheNextRunStartsFrom)
+TEST_F(Safety, KilledRuns)
 {
     check_killed_runs(box, {}, "");
 }
 
-// The backup is a copy where the link is refused; a file nobody may read is refused as its rename would be.
-TEST_F(Safety, RefusedBackupLinkFallsBackToACopyWhereARenameWouldHaveWorked)
+// The backup is a copy where the link is refused; a file nobody may read is refused.
+TEST_F(Safety, RefusedBackupLinkCopies)
 {
     if (::geteuid() != 0 || read_file("/proc/sys/fs/protected_hardlinks") != "1\n")
         GTEST_SKIP() << "needs root and a kernel that refuses links to others' files";
@@ -400,17 +386,21 @@ TEST_F(Safety, RefusedBackupLinkFallsBackToACopyWhereARenameWouldHaveWorked)
     check_killed_runs(box, become_nobody, refuse_link);
 }
 
-TEST_F(LocationsFile, EachSelectorWritesItsOwnFileAndAnyFailureReadsAsThreeEmptyTexts)
+TEST_F(LocationsFile, SelectorsAndFailures)
 {
     using enum Vtfiles::location_system;
     auto r = box.run_inside([] {
+        const auto read_back = [](Vtfiles::location_system which) {
+            const Vtfiles::locations l = Vtfiles::read_locations(which);
+            return l.main_dir + "|" + l.bin_dir + "|" + l.gui_dir + "\n";
+        };
         std::string seen = read_back(LO_UNIX); // no file yet
         Vtfiles::write_locations(LO_NT, "/nt", "/nt/bin", "/nt/gui");
         Vtfiles::write_locations(LO_UNIX, "/opt/product", "/opt/product/bin", "/opt/product/gui");
         Vtfiles::write_locations(LO_UNIX, "/opt/p", "/opt/p/bin", "/opt/p/gui"); // shorter
         seen += read_back(LO_NT) + read_back(LO_UNIX) + read_file(Vtfiles::unix_location);
-        // A directory fails the read after the open and the write's replace; a FIFO with
-        // neither end may hold no call; a link, symbolic or hard, must not pass the content on.
+        // A directory fails the read and the replace; a FIFO may hold no call; a link must not pass
+        // the content on.
         const std::string victim = Vtfiles::etc_dir + "/victim";
         write_file(victim, "root only\n");
         const auto directory = +[](const char* at) { return ::mkdir(at, 0700); };

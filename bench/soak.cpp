@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -140,7 +141,9 @@ std::string soak_vtpasswd(long runs)
         return why;
     vttest::sandbox box;
     box.make_etc();
-    if (std::string why = vttest::enter_namespace(box.root()); !why.empty())
+    // The sandbox stands in for the directory two levels above the etc directory.
+    const std::string replaced = std::filesystem::path(VT_ETC_DIR).parent_path().parent_path();
+    if (std::string why = vttest::enter_namespace(box.root(), replaced); !why.empty())
         return why;
     constexpr int users = 100;
     for (int u = 0; u < users; ++u)

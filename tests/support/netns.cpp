@@ -115,9 +115,10 @@ std::string netns_set::ip_out(const std::string& ns, const std::string& args) co
     return run_shell("ip -n " + ns + " " + args).out;
 }
 
+// On standard input: a batch of thousands of lines is larger than one argument may be.
 bool netns_set::batch(const std::string& ns, const std::string& commands) const
 {
-    return shell(batch_line(ns, commands));
+    return run_shell("ip -n " + ns + " -batch - >/dev/null 2>&1", commands).status == 0;
 }
 
 netns_pair::netns_pair()

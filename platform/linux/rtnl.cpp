@@ -344,6 +344,17 @@ int dump_addresses(std::vector<address>& out, int index)
     });
 }
 
+namespace {
+
+// The kernel's message as it sent it, to be sent back as a request.
+message copy_of(const nlmsghdr* nlh)
+{
+    const auto* bytes = reinterpret_cast<const char*>(nlh);
+    return message(bytes, bytes + nlh->nlmsg_len);
+}
+
+} // namespace
+
 int dump_address_messages(std::vector<message>& out, int index)
 {
     ifaddrmsg header{};
@@ -353,8 +364,7 @@ int dump_address_messages(std::vector<message>& out, int index)
         std::optional<address> a = read_address(nlh);
         if (!a || a->index != index)
             return std::nullopt;
-        const auto* bytes = reinterpret_cast<const char*>(nlh);
-        return message(bytes, bytes + nlh->nlmsg_len);
+        return copy_of(nlh);
     });
 }
 
@@ -365,8 +375,7 @@ int dump_route_messages(std::vector<message>& out)
     return dump_consistent<message>(out, RTM_GETROUTE, header, false, [](const nlmsghdr* nlh) -> std::optional<message> {
         if (family_header<rtmsg>(nlh, RTM_NEWROUTE) == nullptr)
             return std::nullopt;
-        const auto* bytes = reinterpret_cast<const char*>(nlh);
-        return message(bytes, bytes + nlh->nlmsg_len);
+        return copy_of(nlh);
     });
 }
 

@@ -35,6 +35,7 @@ const std::uint8_t vrrp[6]{0x00, 0x00, 0x5e, 0x00, 0x01, 0x0a};
 constexpr int up = bsd::iff_up;
 constexpr int bcast = bsd::iff_broadcast;
 constexpr int up_bcast = up | bcast | 0x40 | 0x8000; // plus running, multicast
+const std::string fxp0 = "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ";
 
 class Network : public testing::Test {
 protected:
@@ -169,7 +170,7 @@ std::string read_line(std::vector<const char*> args)
     std::string line(r.command->name);
     for (const std::string& o : r.operands)
         line += " " + o;
-    return line + " forget=" + std::to_string(r.forget) + " count=" + std::to_string(r.count);
+    return line + (r.forget ? " --forget" : "") + (r.count != 3 ? " " + std::to_string(r.count) : "");
 }
 
 } // namespace
@@ -178,7 +179,7 @@ TEST_F(Network, Queries)
 {
     const std::string no_mask = " = ERROR [ERR (T):: could not read netmask]";
     const std::vector<std::string> lines{
-        "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ",
+        fxp0,
         "addresses fxp1 = ",
         "hw lo0 = 00:00:00:00:00:00", // not the neighbour's bytes
         "arp 192.0.2.7 = 00:00:5e:00:01:0a",
@@ -203,8 +204,7 @@ TEST_F(Network, Queries)
         "configured em0 203.0.113.1 = 0",
         "device em0 192.0.2.50 = ERROR",
         "configured em0 192.0.2.50 = 1",
-        "device em2 192.0.2.10 = ERROR",
-        "device em0 " + std::string(79, '1') + " = ERROR"};
+        "device em2 192.0.2.10 = ERROR"};
     EXPECT_EQ(answers(lines), joined(lines));
     EXPECT_EQ(std::string(real_ethernet_interface) + " " + real_ip_address, "fxp1 192.0.2.5");
     ASSERT_TRUE(get_device_info("gif1", info)); // its address read without a netmask
@@ -223,7 +223,6 @@ TEST_F(Network, KernelFailuresAndHostileBytes)
     const std::size_t fxp1_nlen = 96 + 56 + 2 * 44 + 96 + 5; // its link-level name's length
     bsd::bytes stray; // another kind of message amid the interface list
     bsd::put_arp_entry(stray, {.index = 1, .addr = inet_addr("192.0.2.1"), .ifname = "fxp0"});
-    const std::string fxp0 = "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ";
     const std::string no_fxp0 = "addresses fxp0 = none", no_arp = "arp 192.0.2.7 = ERROR";
     const std::string dev = "[ERR (T):: get_device_info: ", mib = " [ERR:: get_arp: ";
     using edit = std::function<void(platform::fake_backend&)>;
@@ -537,14 +536,13 @@ TEST_F(Network, VtnetReadsBack)
 {
     using handler = int (*)(const Vtnet::request&);
     const std::tuple<handler, std::vector<std::string>, bool, std::string> rows[] = {
-        {Vtnet::run_take, {"fxp0", "203.0.113.9"}, false, "1 vtnet: 203.0.113.9 is not on fxp0"},
-        {Vtnet::run_release, {"ERROR", "192.0.2.50"}, true, "1 vtnet: 192.0.2.50 is still on lo0"},
-        {Vtnet::run_cleanup, {"em0"}, false, "1 vtnet: em0 still has more than one address"}};
+        {Vtnet::run_take, {"fxp0", "203.0.113.9"}, false, "\nvtnet: 203.0.113.9 is not on fxp0\n"},
+        {Vtnet::run_release, {"ERROR", "192.0.2.50"}, true, "\nvtnet: 192.0.2.50 is still on lo0\n"},
+        {Vtnet::run_cleanup, {"em0"}, false, "\nvtnet: em0 still has more than one address\n"}};
     for (const auto& [run, operands, forget, said] : rows) {
         int status = -1;
         const std::string err = console_of([&] { status = run({.operands = operands, .forget = forget}); }).err;
-        const std::size_t at = err.rfind("vtnet: ");
-        EXPECT_EQ(std::to_string(status) + " " + err.substr(at == std::string::npos ? err.size() : at), said + "\n");
+        EXPECT_TRUE(status == 1 && ("\n" + err).ends_with(said)) << status << err;
     }
 }
 
@@ -559,13 +557,13 @@ TEST(VtnetRequest, Lines)
         return "vtnet garp: bad count '" + n + "' (0 to 100)" + garp;
     };
     const std::pair<std::vector<const char*>, std::string> rows[] = {
-        {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"},
-        {{"release", "--forget", "va", a}, "release va 192.0.2.7 forget=1 count=3"},
-        {{"garp", "va:1", a, "0"}, "garp va 192.0.2.7 forget=0 count=0"}, // an alias is its interface
+        {{"ping", "192.0.2.2"}, "ping 192.0.2.2"},
+        {{"release", "--forget", "va", a}, "release va 192.0.2.7 --forget"},
+        {{"garp", "va:1", a, "0"}, "garp va 192.0.2.7 0"}, // an alias is its interface
         {{"--version", "x"}, "version"},
-        {{"garp", "va", a, "100"}, "garp va 192.0.2.7 forget=0 count=100"},
-        {{"route", "del", a}, "route del 192.0.2.7 forget=0 count=3"},
-        {{"check"}, "check forget=0 count=3"},
+        {{"garp", "va", a, "100"}, "garp va 192.0.2.7 100"},
+        {{"route", "del", a}, "route del 192.0.2.7"},
+        {{"check"}, "check"},
         {{"--help"}, "help"},
         {{"garp", "-h", "x"}, "help garp"},
         {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},

@@ -92,11 +92,9 @@ protected:
         bsd::put_if_msg(kernel.iflist,
                         {.index = index, .flags = flags, .mtu = 1500, .name = name, .hw = hw});
         for (const address& a : addrs)
-            bsd::put_ifa_msg(kernel.iflist,
-                             {.index = index, .addr = inet_addr(a.addr),
-                              .netmask = a.mask ? inet_addr(a.mask) : 0,
-                              .has_netmask = a.mask != nullptr, .has_brd = a.brd != nullptr,
-                              .brd = a.brd ? inet_addr(a.brd) : 0});
+            bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr),
+                .netmask = a.mask ? inet_addr(a.mask) : 0, .has_netmask = a.mask != nullptr,
+                .has_brd = a.brd != nullptr, .brd = a.brd ? inet_addr(a.brd) : 0});
     }
     void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
     {
@@ -185,8 +183,7 @@ TEST_F(Network, Queries)
         "arp 192.0.2.7 = 00:00:5e:00:01:0a",
         "arp 192.0.2.9 = ERROR", // unresolved
         "arp 255.255.255.255 = ERROR [ERR:: get_arp: called with bad IP address 255.255.255.255]",
-        // the short form is an address
-        "ping 10.1 = 1 [ERR:: unix_ping: unable to open raw socket ]",
+        "ping 10.1 = 1 [ERR:: unix_ping: unable to open raw socket ]", // a short form
         "ping 10.0.0.256 = 1 [ERR:: unix_ping was called with bad IP address]",
         "interface 203.0.113.100 = vlan99",
         "interface 192.0.2.5 = fxp1",
@@ -334,13 +331,9 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
 
 TEST_F(Network, Changes)
 {
-    const auto ifconfig = [](const char* ifname, const char* mask, const char* brd, int remove,
-                             const char* addr = "203.0.113.9") {
-        return [=] { return unix_ifconfig(ifname, addr, mask, brd, 7, remove); };
-    };
     const auto route = [](const char* a, int del) { return [=] { return unix_route("va", a, 0, del); }; };
     const auto clear = [](int bits) { return [=] { return clr_flag(-1, "va", bits); }; };
-    // The system's own words for each errno: FreeBSD's differ from glibc's for some.
+    // The system's words for an errno: FreeBSD's and glibc's differ.
     const auto text = [](int err) { return std::string(std::strerror(err)) + "\n"; };
     const std::string e = "err: ERR (T):: ", bad = "ERR (T):: unix_ifconfig was called with bad ";
     const std::string no_such = text(ENXIO), busy = "open: " + text(EBUSY);
@@ -357,14 +350,15 @@ TEST_F(Network, Changes)
                "current version: 1.1\n" + no_device + "Protocol not supported\n";
     };
     expect_steps({
-        {ifconfig("va", "255.255.255.255", nullptr, 0), {{call::add_alias, {EEXIST}}},
+        {[] { return unix_ifconfig("va", "203.0.113.9", "255.255.255.255", nullptr, 7, 0); },
+         {{call::add_alias, {EEXIST}}},
          "0 alias va 203.0.113.9/255.255.255.255 -> EEXIST\n"},
-        // Every malformed text is said, with the system's text for errno; nothing changes.
-        {ifconfig("va", "255.255.0.x", "1.2.3.4.5", 0, "203.0.113.999"), {},
+        // Each malformed text is said; nothing changes.
+        {[] { return unix_ifconfig("va", "203.0.113.999", "255.255.0.x", "1.2.3.4.5", 7, 0); }, {},
          "1 err: " + bad + "IP: " + text(0) + bad + "netmask: " + text(0) + bad
              + "broadcast address: " + text(0)},
         // A name the request cannot hold whole is never cut into another interface's.
-        {ifconfig("va0123456789abcd", nullptr, nullptr, 1), {},
+        {[] { return unix_ifconfig("va0123456789abcd", "203.0.113.9", nullptr, nullptr, 7, 1); }, {},
          "1 " + e + "SIOCSIFADDR on va0123456789abcd (203.0.113.9): " + no_such},
         {route(nullptr, 1), {}, "-1 " + e + "unix_route was called with no IP address\n"},
         {route("203.0.113.x", 1), {}, "-1 " + e + "unix_route was called with bad IP address\n"},
@@ -397,7 +391,6 @@ TEST_F(Network, Changes)
              + "err: ERR::arpcast: bad write to device em0 ip 192.0.2.5\n: Input/output error\n"},
         {cast("em0", 1, 0, {1, 1}, "255.255.255.255"), {},
          " " + e + "arpcast: invalid ip address: 255.255.255.255\n"},
-        {cast("em0:" + std::string(96, '1'), 1), {}, " err: " + no_device + "File name too long\n"},
     });
 }
 
@@ -508,7 +501,7 @@ TEST_F(Network, Takeover)
          "SUCCESS " + forget50 + said + "ERROR IP 192.0.2.50 forget 1\n"},
         {[] { return c_ip_init(); }, {}, "SUCCESS "}, // again: nothing queued is lost
         {[] { return queue_release_ip("192.0.2.50", 1); }, {}, "SUCCESS " + forget50},
-        // Text that is not four dotted decimal numbers is not queued and reaches no kernel.
+        // Not four dotted decimal numbers: not queued, and no kernel is asked.
         {give("em0", "192.0.2.013", 0), {},
          "FAIL " + said + "em0 IP 192.0.2.013 forget 0\nerr: invalid ipaddress (192.0.2.013)\n"},
         {take("em0", "192.0.2.999"), {}, "FAIL err: invalid ipaddress (192.0.2.999)\n"},
@@ -526,8 +519,7 @@ TEST_F(Network, Takeover)
                     "^invalid ipaddress \\(" + std::string(bad) + "\\)\n$");
 }
 
-// The scripted kernel takes every change and keeps its lists as they were: vtnet reads back that
-// none landed instead of trusting the library's word.
+// The scripted kernel keeps its lists as they were: vtnet reads back that no change landed.
 TEST_F(Network, VtnetReadsBack)
 {
     using handler = int (*)(const Vtnet::request&);
@@ -549,9 +541,7 @@ TEST(VtnetRequest, Lines)
     const auto badif = [&](const std::string& n) {
         return "vtnet take: bad interface name '" + n + "' (an alias is IF:N)" + take;
     };
-    const auto count = [&](const std::string& n) {
-        return "vtnet garp: bad count '" + n + "' (0 to 100)" + garp;
-    };
+    const std::string count = "' (0 to 100)" + garp;
     const std::pair<std::vector<const char*>, std::string> rows[] = {
         {{"ping", "192.0.2.2"}, "ping 192.0.2.2"},
         {{"release", "--forget", "va", a}, "release va 192.0.2.7 --forget"},
@@ -573,8 +563,8 @@ TEST(VtnetRequest, Lines)
         {{"take", ":1", a}, badif(":1")},
         {{"take", "lo0", "127.0.0.1"}, "vtnet take: address '127.0.0.1' is the loopback's own" + take},
         {{"route", "show"}, "vtnet route: expected add or del, not 'show'; usage: vtnet route add|del ADDR"},
-        {{"garp", "va", a, "101"}, count("101")},
-        {{"garp", "va", a, "3x"}, count("3x")},
+        {{"garp", "va", a, "101"}, "vtnet garp: bad count '101" + count},
+        {{"garp", "va", a, "3x"}, "vtnet garp: bad count '3x" + count},
         {{"garp", "va", a, "-1"}, "vtnet garp: unknown option '-1'" + garp},
     };
     for (const auto& [args, read] : rows)
@@ -582,14 +572,11 @@ TEST(VtnetRequest, Lines)
     for (const char* addr : {"192.0.2", "0.0.0.0", "255.255.255.255"})
         EXPECT_EQ(read_line({"take", "va", addr}),
                   "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
-    // Every help fits 80 columns, one status a line.
-    std::vector<std::string> helps{Vtnet::help_text({.help = true}, Vtnet::subcommands())};
+    // Every help fits 80 columns.
+    std::string helps = Vtnet::help_text({.help = true}, Vtnet::subcommands());
     for (const Vtnet::subcommand& sub : Vtnet::subcommands())
-        helps.push_back(Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands()));
-    for (const std::string& help : helps) {
-        std::istringstream lines(help);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_LE(line.size(), 80u) << line;
-        EXPECT_NE(help.find("\n  2  a usage error\n"), std::string::npos) << help;
-    }
+        helps += Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands());
+    std::istringstream lines(helps);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 80u) << line;
 }

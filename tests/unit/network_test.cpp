@@ -138,21 +138,21 @@ protected:
     }
 };
 
-void patch(bsd::bytes& b, std::size_t at, std::initializer_list<std::uint8_t> with)
+void patch(bsd::bytes& b, std::size_t at, const std::vector<std::uint8_t>& with)
 {
-    std::memcpy(b.data() + at, with.begin(), with.size());
+    std::memcpy(b.data() + at, with.data(), with.size());
 }
 
 // An IPv4 header of `hlen` bytes, then an ICMP message of `icmplen`.
-std::vector<std::byte> datagram(int hlen, int icmplen, std::uint8_t type, std::uint16_t ident,
-                                std::uint16_t seq)
+std::vector<std::byte> datagram(std::size_t hlen, std::size_t icmplen, std::uint8_t type,
+                                std::uint16_t ident, std::uint16_t seq)
 {
-    std::vector<std::byte> d(static_cast<std::size_t>(hlen + 8));
+    std::vector<std::byte> d(hlen + 8);
     d[0] = std::byte(0x40 | (hlen / 4));
     d[hlen] = std::byte{type};
     std::memcpy(&d[hlen + 4], &ident, 2);
     std::memcpy(&d[hlen + 6], &seq, 2);
-    d.resize(static_cast<std::size_t>(hlen + icmplen));
+    d.resize(hlen + icmplen);
     return d;
 }
 
@@ -266,8 +266,8 @@ TEST_F(Network, KernelFailuresAndHostileBytes)
     std::vector<interface_entry> list;
     console c = console_of([&] { EXPECT_EQ(get_interface_list(list) + get_device_info("fxp1", info), 0); });
     EXPECT_NE(c.err.find("out of sync parsing NET_RT_IFLIST"), std::string::npos) << c.err;
-    for (std::size_t cut = 0; cut < 3 * 164; ++cut) { // the answer cut anywhere, past its table
-        kernel.arp.assign(good.arp.begin(), good.arp.begin() + static_cast<std::ptrdiff_t>(cut));
+    for (std::ptrdiff_t cut = 0; cut < 3 * 164; ++cut) { // the answer cut anywhere, past its table
+        kernel.arp.assign(good.arp.begin(), good.arp.begin() + cut);
         EXPECT_EQ(get_arp("192.0.2.7"), "ERROR") << cut;
     }
 }
@@ -454,18 +454,17 @@ TEST_F(Network, NativeLayouts)
     }
     // Hostile amd64 bytes: what comes before the first message that does not fit.
     const bsd::bytes ifs = bsd::translate_messages(kernel.iflist, ours, freebsd14_amd64);
-    const auto edited = [](bsd::bytes b, std::size_t i, std::initializer_list<std::uint8_t> with) {
-        patch(b, i, with);
-        return b;
-    };
-    const std::pair<bsd::bytes, std::ptrdiff_t> hostile[] = {
-        {edited(ifs, 224, {0xff, 0xff}), 152},  // past the end
-        {edited(ifs, 224, {19, 0}), 152},       // shorter than its header
-        {edited(ifs, 224, {3, 0, 5, 99}), 152}, // shorter than any message
-        {edited(ifs, 168, {60}), 0}};           // an address past its message
-    for (const auto& [native, kept] : hostile)
+    const std::tuple<std::size_t, std::vector<std::uint8_t>, std::ptrdiff_t> hostile[] = {
+        {224, {0xff, 0xff}, 152},  // past the end
+        {224, {19, 0}, 152},       // shorter than its header
+        {224, {3, 0, 5, 99}, 152}, // shorter than any message
+        {168, {60}, 0}};           // an address past its message
+    for (const auto& [offset, with, kept] : hostile) {
+        bsd::bytes native = ifs;
+        patch(native, offset, with);
         EXPECT_EQ(bsd::translate_messages(native, freebsd14_amd64, ours),
-                  bsd::bytes(kernel.iflist.begin(), kernel.iflist.begin() + kept));
+                  bsd::bytes(kernel.iflist.begin(), kernel.iflist.begin() + kept)) << offset;
+    }
 }
 
 TEST_F(Network, Takeover)

@@ -308,7 +308,6 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
     EXPECT_EQ(in_cksum(buf, 64), 0); // rebuilding replaced the old checksum
     // Only our reply to the last probe answers (the counter's low 16 bits); a short one is said.
     const auto ident = static_cast<std::uint16_t>(getpid() & 0xffff);
-    const auto other = static_cast<std::uint16_t>(ident + 1);
     nsent = 0x1ffff;
     std::vector<std::byte> beyond = datagram(20, 10, 0, ident, 0xffff);
     beyond[0] = std::byte{0x4f}; // a header length beyond the datagram
@@ -316,7 +315,7 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
     const std::tuple<std::vector<std::byte>, std::ptrdiff_t, int, std::string> replies[]{
         {datagram(20, 64, 0, ident, 0xffff), 84, 1, ""},
         {datagram(24, 64, 0, ident, 0xffff), 88, 1, ""}, // options
-        {datagram(20, 64, 0, other, 0xffff), 84, 0, ""}, // another process's
+        {datagram(20, 64, 0, ident ^ 1, 0xffff), 84, 0, ""}, // another process's
         {datagram(20, 64, 0, ident, 0xfffe), 84, 0, ""}, // late
         {datagram(20, 64, 8, ident, 0xffff), 84, 0, ""}, // a request
         {datagram(20, 8, 0, ident, 0xffff), 28, 1, icmplen + "(8) < 16"},
@@ -331,7 +330,9 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
 
 TEST_F(Network, Changes)
 {
-    const auto route = [](const char* a, int del) { return [=] { return unix_route("va", a, 0, del); }; };
+    const auto route = [](const char* a, int del) {
+        return [=] { return unix_route("va", a, 0, del); };
+    };
     const auto clear = [](int bits) { return [=] { return clr_flag(-1, "va", bits); }; };
     // The system's words for an errno: FreeBSD's and glibc's differ.
     const auto text = [](int err) { return std::string(std::strerror(err)) + "\n"; };
@@ -469,7 +470,9 @@ TEST_F(Network, NativeLayouts)
 
 TEST_F(Network, Takeover)
 {
-    const auto take = [](const char* dev, const char* a) { return [=] { return do_take_ip(dev, a); }; };
+    const auto take = [](const char* dev, const char* a) {
+        return [=] { return do_take_ip(dev, a); };
+    };
     const auto give = [](const char* dev, const char* a, int forget) {
         return [=] { return do_release_ip(dev, a, forget); };
     };

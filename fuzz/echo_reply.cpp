@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto bytes = std::as_bytes(std::span(data, size));
     const std::vector<std::byte> d(bytes.begin() + 4, bytes.end());
     check(d, ident, seq);
-    // The probe itself, waiting for its own identifier and the sequence of its last probe.
+    // As the probe waits: for its own identifier and the sequence of its last probe.
     nsent = seq;
     const bool answer = check(d, static_cast<std::uint16_t>(::getpid() & 0xffff), seq);
     require(d.empty() || proc_icmp_echo_reply(d.data(), std::ssize(d), timeval{}) == answer,

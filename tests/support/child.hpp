@@ -12,7 +12,7 @@ namespace vttest {
 
 struct child_run {
     int status = -1;              // the exit status, or 128 + signal
-    std::string out, err, answer; // its standard output and error; what `fn` returned
+    std::string out, err, answer; // its output and error; what `fn` returned
 };
 
 pid_t start_child(const std::function<void()>& fn); // status 127 should `fn` return

@@ -1,4 +1,4 @@
-// What library code wrote on the console, with the time of day of its timed lines made constant.
+// What library code wrote on the console, the time of day of its timed lines made constant.
 #pragma once
 
 #include <gtest/gtest.h>

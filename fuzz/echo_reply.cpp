@@ -20,7 +20,7 @@ static bool check(const std::vector<std::byte>& d, std::uint16_t ident, std::uin
         return false;
     const std::byte* icmp = d.data() + (std::to_integer<int>(d[0]) & 0x0f) * 4;
     require(std::to_integer<int>(icmp[0]) == icmp_echo_reply, "an answer is an echo reply");
-    require(!std::memcmp(icmp + 4, &ident, 2) && !std::memcmp(icmp + 6, &seq, 2), "the probe's own");
+    require(!std::memcmp(icmp + 4, &ident, 2) && !std::memcmp(icmp + 6, &seq, 2), "its own reply");
     require(short_one == (icmplen < 16), "a short answer is under 16 bytes");
     return true;
 }

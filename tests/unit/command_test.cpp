@@ -5,13 +5,11 @@
 #include "command/vtlocations.hpp"
 #include "command/vtpwdhdr.hpp"
 #include "command/vtrotation.hpp"
-#include "support/console.hpp"
 #include "cutil/host.hpp"
 #include "support/sandbox.hpp"
 
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 
 using namespace Vtpwdhdr;
@@ -57,24 +55,23 @@ TEST(Failures, ErrnoNames)
 TEST(ShellDelete, QuotedPathOnly)
 {
     const vttest::sandbox s;
-    const std::string nasty = "old $(touch pwned) `touch pwned2`; touch pwned3 'it''s' \"q\" * \\ &";
+    const std::string nasty = "old $(touch x) `touch y`; touch z 'it''s' \"q\" * \\ &";
     vttest::write_file(s.root() + "/" + nasty, "x");
     vttest::write_file(s.root() + "/old", "keep");
-    const std::string line = "cd " + Vtpasswd::shell_quote(s.root()) + " && rm " + Vtpasswd::shell_quote(nasty);
-    EXPECT_EQ(Vtpasswd::run_shell(line), 0); // exited, status 0
+    using Vtpasswd::shell_quote;
+    EXPECT_EQ(Vtpasswd::run_shell("cd " + shell_quote(s.root()) + " && rm " + shell_quote(nasty)), 0);
     EXPECT_EQ(vttest::tree(s.root(), [](const std::string& text) { return text; }), "old 600 keep");
 }
 
-// The probe's names are anyone's to plant (a link to a device, say): it looks them up and opens nothing.
+// The probe's names are anyone's to plant (a link to a device, say): it looks them up, opens none.
 TEST(JitterProbe, OpensNothing)
 {
     const vttest::child_run r = vttest::run_in_child([] {
-        sock_filter code[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 1, 0),
-                              BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_open, 0, 1), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
-                              BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-        sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-            return std::string("no filter");
+        vttest::install_filter({BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 2, 0),
+                                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_open, 1, 0),
+                                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+                                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS)});
         return std::to_string(cutil::make_random().size());
     });
     EXPECT_EQ(r.answer, "16");

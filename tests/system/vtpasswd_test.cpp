@@ -26,10 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path();
-const std::string stand_in = fs::path(etc_parent).parent_path();
-const std::string check_dir =
-    ". Please check that the directory exists with the appropriate permissions set.\n";
+const std::string etc = VT_ETC_DIR, etc_parent = fs::path(etc).parent_path(), stand_in = fs::path(etc_parent).parent_path();
+const std::string check_dir = ". Please check that the directory exists with the appropriate permissions set.\n";
 const std::string unopened = "Could not open password file " + etc + "/vanto_users.dat" + check_dir;
 const std::string no_etc = "rmdir $E $P"; // the binary makes both again
 
@@ -49,13 +47,6 @@ std::string users_file_of(int count)
         content += filler("user" + std::to_string(i));
     return content;
 }
-std::vector<std::string> lines_of(const std::string& content)
-{
-    std::vector<std::string> lines;
-    for (std::size_t i = 0; i < content.size(); i += 157)
-        lines.push_back(content.substr(i, 157));
-    return lines;
-}
 
 // number + 1 rounds of `openssl dgst -md5 -binary` over passwd then the raw salt, as hex.
 std::string openssl_iterated_md5(const std::string& passwd, const std::string& salt_hex, int number)
@@ -68,27 +59,27 @@ std::string openssl_iterated_md5(const std::string& passwd, const std::string& s
                      " od -An -tx1 $f | tr -d ' \\n'; rm $f", bytes).out;
 }
 
-// The etc files: records as names ("*" if new), a short tail as "~" and its length, modes
-// other than 700 and 600.
-std::string listing(const sandbox& box, const std::vector<std::string>& old)
+// The etc files, the backup as B and the user file as U: records as names ("*" if not in `old`),
+// a short tail as "~" and its length, modes other than 700 and 600.
+std::string listing(const sandbox& box, const std::string& old = "")
 {
     const std::string dir = box.etc_dir();
     if (!fs::is_directory(dir))
         return "no etc";
     std::string out = tree(dir, [&](const std::string& content) {
         std::string names;
-        for (const std::string& line : lines_of(content))
-            names += (names.empty() ? "" : " ")
-                     + (line.size() < 157 ? "~" + std::to_string(line.size())
-                                          : line.substr(0, line.find(' '))
-                                                + (std::ranges::count(old, line) ? "" : "*"));
+        for (std::size_t at = 0; at < content.size(); at += 157) {
+            const std::string line = content.substr(at, 157), name = line.substr(0, line.find(' '));
+            names += (at ? " " : "") + (line.size() < 157 ? "~" + std::to_string(line.size())
+                                                          : name + (old.find(line) == old.npos ? "*" : ""));
+        }
         return names;
     });
     char modes[16];
     std::snprintf(modes, sizeof modes, "%o %o: ", file_mode(dir + "/.."), file_mode(dir));
     out = (modes == std::string("700 700: ") ? "" : modes) + out;
-    for (const auto& [from, to] : {std::pair{"old_vanto_users\\.dat", "backup"},
-                                   {"vanto_users\\.dat", "users"}, {" 600\\b", ""}})
+    for (const auto& [from, to] : {std::pair{"old_vanto_users\\.dat", "B"},
+                                   {"vanto_users\\.dat", "U"}, {" 600\\b", ""}})
         out = std::regex_replace(out, std::regex(from), to);
     return out;
 }
@@ -98,13 +89,11 @@ void shell_in(const sandbox& box, const std::string& command)
 {
     if (command.empty())
         return;
-    const std::string vars = "E=" + box.etc_dir() + " P=$(dirname $E) U=$E/vanto_users.dat"
-                             " B=$E/old_vanto_users.dat; umask 077; ";
-    EXPECT_EQ(run_shell(vars + command + " && echo done").out, "done\n") << command;
+    const std::string vars = "E=" + box.etc_dir() + " P=$(dirname $E) U=$E/vanto_users.dat B=$E/old_vanto_users.dat;";
+    EXPECT_EQ(run_shell(vars + " umask 077; " + command + " && echo done").out, "done\n") << command;
 }
 
 struct run_case {
-    const char* label;
     std::optional<std::string> users; // written before the runs
     std::vector<std::string> inputs;  // standard input of each run
     std::string statuses, err, after; // their statuses, standard error, listing() after them
@@ -115,7 +104,7 @@ struct run_case {
 
 void check(const run_case& c)
 {
-    SCOPED_TRACE(c.label);
+    SCOPED_TRACE("the row of " + c.prepare + " < " + c.inputs.front());
     sandbox box;
     box.make_etc();
     if (c.users)
@@ -136,22 +125,17 @@ void check(const run_case& c)
     }
     EXPECT_EQ(statuses, c.statuses);
     EXPECT_EQ(err, c.err);
-    EXPECT_EQ(listing(box, lines_of(c.users.value_or(""))), c.after);
+    EXPECT_EQ(listing(box, c.users.value_or("")), c.after);
 }
 
-sock_filter load(unsigned offset) { return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset); }
-sock_filter if_set(unsigned bits, unsigned char yes, unsigned char no)
-{
-    return BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, yes, no);
-}
-sock_filter if_is(unsigned value, unsigned char yes, unsigned char no = 0)
-{
-    return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, yes, no);
-}
+// Steps of a seccomp filter: load a system call's number or argument, jump on it, answer.
+sock_filter load(unsigned at) { return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, at); }
+unsigned arg(unsigned i) { return offsetof(seccomp_data, args) + 8 * i; }
+const unsigned nr = offsetof(seccomp_data, nr);
+sock_filter if_set(unsigned bits, uint8_t y, uint8_t n) { return BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, y, n); }
+sock_filter if_is(unsigned v, uint8_t y, uint8_t n = 0) { return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, v, y, n); }
 const sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
 sock_filter fail(int err) { return BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | err); }
-const unsigned nr = offsetof(seccomp_data, nr);
-unsigned arg(unsigned i) { return offsetof(seccomp_data, args) + 8 * i; }
 
 // Every fsync of the binary answers EIO, as a failing disk would (x86-64 system call numbers).
 void refuse_fsync() { install_filter({load(nr), if_is(SYS_fsync, 0, 1), fail(EIO), allow}); }
@@ -174,8 +158,7 @@ void follow_nothing()
 void endless_line_in_little_memory()
 {
     const char* given = std::getenv("ASAN_OPTIONS");
-    const std::string asan = given ? given : "";
-    ::setenv("ASAN_OPTIONS", (asan + ":allocator_may_return_null=1:max_allocation_size_mb=64").c_str(), 1);
+    ::setenv("ASAN_OPTIONS", (std::string(given ? given : "") + ":allocator_may_return_null=1:max_allocation_size_mb=64").c_str(), 1);
     cutil::unique_fd zero(::open("/dev/zero", O_RDONLY));
 #if !defined(__SANITIZE_ADDRESS__)
     const rlimit little{256 << 20, 256 << 20};
@@ -197,12 +180,13 @@ std::string writable(const std::string& dir, const std::string& by, const char* 
 {
     return unsafe(dir + " is writable by " + by + ". Please take that away (chmod " + bits + " " + dir + ")");
 }
-std::string bad_old(const std::string& pw, const std::string& user)
-{
-    return "Bad old passwd " + pw + " for " + user + ". Please try again.\n";
-}
+std::string bad_old(const std::string& pw, const std::string& u) { return "Bad old passwd " + pw + " for " + u + ". Please try again.\n"; }
 std::string with_count(std::string record, const char* count) { return record.replace(21, 3, count); }
-std::string upper(const std::string& hex) { return run_shell("printf %s " + hex + " | tr a-f A-F").out; }
+std::string upper(std::string hex)
+{
+    std::ranges::transform(hex, hex.begin(), ::toupper);
+    return hex;
+}
 
 // nobody owns the etc directory, root the user file: nobody may rename it, not link it.
 const std::string refuse_link = "chmod 711 $P/.. $P && chown nobody:nogroup $E && chown 0:0 $U && chmod 644 $U";
@@ -224,50 +208,43 @@ TEST_F(Vtpasswd, RecordsChangedKeptOrAppendedAndFailuresLoseNothing)
     const std::string ab = filler("alice") + filler("bob"), a = filler("a"), kept = filler("kept");
     const std::string long_name = "abcdefghijklmnopqrstuvwxyz", cut = "abcdefghijklmnopqrst*";
     const std::vector<std::string> b = {"b p\n"}, u = {"u p\n"};
-    const std::string unreadable = "Encountered an error while reading the password file " + etc
-                                   + "/vanto_users.dat" + check_dir;
+    const std::string unreadable = "Encountered an error while reading the password file " + etc + "/vanto_users.dat" + check_dir;
     const std::string unhex = "ERR (T):: hexcode was called with bad char ";
     const run_case cases[] = {
-        {"right old password", filler("first") + bob + filler("last"), {"bob new old\n", "bob x old\n", "bob x new\n"},
-         "0 1 0", changed("bob") + bad_old("old", "bob") + changed("bob"), "backup first bob* last; users first bob* last"},
-        {"names whole and case-sensitive", ab, {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0",
-         changed("Bob") + changed("bo") + changed("bobby"), "backup alice bob Bob* bo*; users alice bob Bob* bo* bobby*"},
-        {"last duplicate wrong", dup + dup_x, {"dup new pw\n"}, "1", changed("dup") + bad_old("pw", "dup"), "backup dup dup; users dup* dup"},
-        {"last duplicate right", dup_x + dup, {"dup new pw\n"}, "0", bad_old("pw", "dup") + changed("dup"), "backup dup dup; users dup dup*"},
-        {"a long name is cut and found again", {}, {long_name + " p1\n", long_name + " p2 p1\n", long_name + " p3 p1\n"},
-         "0 0 1", changed(long_name) + changed(long_name) + bad_old("p1", long_name), "backup " + cut + "; users " + cut},
+        {filler("first") + bob + filler("last"), {"bob new old\n", "bob x old\n", "bob x new\n"},
+         "0 1 0", changed("bob") + bad_old("old", "bob") + changed("bob"), "B first bob* last; U first bob* last"},
+        {ab, {"Bob pw any\n", "bo pw\n", "bobby pw\n"}, "0 0 0",
+         changed("Bob") + changed("bo") + changed("bobby"), "B alice bob Bob* bo*; U alice bob Bob* bo* bobby*"},
+        {dup + dup_x, {"dup new pw\n"}, "1", changed("dup") + bad_old("pw", "dup"), "B dup dup; U dup* dup"},
+        {dup_x + dup, {"dup new pw\n"}, "0", bad_old("pw", "dup") + changed("dup"), "B dup dup; U dup dup*"},
+        {{}, {long_name + " p1\n", long_name + " p2 p1\n", long_name + " p3 p1\n"},
+         "0 0 1", changed(long_name) + changed(long_name) + bad_old("p1", long_name), "B " + cut + "; U " + cut},
         // An upper-case salt decodes to the same bytes; an upper-case digest never matches.
-        {"digit case", record("up", 3, upper(salt), md5, salt, salt) + record("down", 3, salt, upper(md5), salt, salt),
-         {"up x pw\n", "down x pw\n"}, "0 1", changed("up") + bad_old("pw", "down"), "backup up* down; users up* down"},
-        {"salt not hex", record("u", 200, hex, hex, hex, hex), {"u new old\n"}, "1",
-         unhex + "z\n" + unhex + "g\n" + bad_old("old", "u"), "backup u; users u"},
-        {"short last line", ab + filler("bob").substr(0, 156), {"bob new\n"}, "1", bad_old("", "bob") + unreadable,
-         "backup alice bob ~156; users alice bob ~156"},
-        {"count with letters", a + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "backup a x; users a x"},
-        {"-05 count", with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "backup neg b; users neg b"},
-        {"dangling backup link", a, {"a new\n"}, "1", bad_old("", "a"), "backup a; users a", "ln -s /nonexistent/x $B"},
-        {"killed run's copies", a, {"z p\n"}, "0", changed("z"), "backup a; users a z*", "echo x > $U.new && echo x > $B.new"},
-        {"orphaned backup kept aside", ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"), "backup; backup.1 alice bob; users c*",
-         "mv $U $B"},
-        {"orphaned backup beside a kept one", filler("c"), {"d pw\n"}, "0", kept_aside(2) + changed("d"),
-         "backup; backup.1 ~5; backup.2 c; users d*", "mv $U $B && echo kept > $B.1"},
-        {"empty orphaned backup", {}, {"d pw\n"}, "0", changed("d"), "backup; users d*", ": > $B"},
-        {"sync refused", ab, {"c pw\n"}, "1", unopened, "backup alice bob; users alice bob", "", {}, refuse_fsync},
-        {"FIFO would hold run and lock", kept, u, "1", unopened, "backup kept; users fifo", "mv $U $B && mkfifo $U"},
-        {"device", kept, u, "1", unopened, "backup kept; users device", "mv $U $B && mknod -m 600 $U c 1 3"},
-        {"link", kept, u, "1", unopened, "t kept; users link", "mv $U $E/t && ln -s t $U"},
-        {"no step follows a name", a, b, "0", changed("b"), "backup a; t ~5; users a b*", "echo kept > $E/t && ln -s t $B",
-         {}, follow_nothing},
-        {"etc directory of another user", a, b, "1",
-         unsafe(etc + " is owned by uid 65534. Please give it to root (chown root " + etc + ")"), "users a", "chown nobody $E"},
-        {"etc directory a link", a, b, "1", unsafe(etc + " is a symbolic link. Please put the directory itself in its place"),
-         "users a", "mv $E $P/real && ln -s real $E"},
-        {"group-writable etc directory", a, b, "1", writable(etc, "its group", "g-w"), "700 770: users a", "chmod 770 $E"},
-        {"parent writable by others", a, b, "1", writable(etc_parent, "others", "o-w"), "707 700: users a", "chmod 707 $P"},
-        {"sticky parent like /tmp", a, b, "0", changed("b"), "1777 700: backup a; users a b*", "chmod 1777 $P"},
-        {"staff-writable /usr/local", a, b, "1", writable(stand_in, "its group", "g-w"), "users a", "chmod 2775 $P/.."},
-        {"lock held past the bound", a, b, "1", "The etc directory " + etc + " has been locked by another process for 5"
-         " seconds. Please try again once it has finished.\n", "users a",
+        {record("up", 3, upper(salt), md5, salt, salt) + record("down", 3, salt, upper(md5), salt, salt),
+         {"up x pw\n", "down x pw\n"}, "0 1", changed("up") + bad_old("pw", "down"), "B up* down; U up* down"},
+        {record("u", 200, hex, hex, hex, hex), {"u new old\n"}, "1", unhex + "z\n" + unhex + "g\n" + bad_old("old", "u"), "B u; U u"},
+        {ab + filler("bob").substr(0, 156), {"bob new\n"}, "1", bad_old("", "bob") + unreadable, "B alice bob ~156; U alice bob ~156"},
+        {a + with_count(filler("x"), "abc"), {"a new\n"}, "1", bad_old("", "a") + unopened, "B a x; U a x"},
+        {with_count(filler("neg"), "-05") + filler("b"), {"b new\n"}, "1", unopened, "B neg b; U neg b"},
+        {a, {"a new\n"}, "1", bad_old("", "a"), "B a; U a", "ln -s /nonexistent/x $B"},
+        {a, {"z p\n"}, "0", changed("z"), "B a; U a z*", "echo x > $U.new && echo x > $B.new"},
+        {ab, {"c pw\n"}, "0", kept_aside(1) + changed("c"), "B; B.1 alice bob; U c*", "mv $U $B"},
+        {filler("c"), {"d pw\n"}, "0", kept_aside(2) + changed("d"), "B; B.1 ~5; B.2 c; U d*", "mv $U $B && echo kept > $B.1"},
+        {{}, {"d pw\n"}, "0", changed("d"), "B; U d*", ": > $B"},
+        {ab, {"c pw\n"}, "1", unopened, "B alice bob; U alice bob", "", {}, refuse_fsync},
+        {kept, u, "1", unopened, "B kept; U fifo", "mv $U $B && mkfifo $U"},
+        {kept, u, "1", unopened, "B kept; U device", "mv $U $B && mknod -m 600 $U c 1 3"},
+        {kept, u, "1", unopened, "t kept; U link", "mv $U $E/t && ln -s t $U"},
+        {a, b, "0", changed("b"), "B a; t ~5; U a b*", "echo kept > $E/t && ln -s t $B", {}, follow_nothing},
+        {a, b, "1", unsafe(etc + " is owned by uid 65534. Please give it to root (chown root " + etc + ")"), "U a", "chown nobody $E"},
+        {a, b, "1", unsafe(etc + " is a symbolic link. Please put the directory itself in its place"),
+         "U a", "mv $E $P/real && ln -s real $E"},
+        {a, b, "1", writable(etc, "its group", "g-w"), "700 770: U a", "chmod 770 $E"},
+        {a, b, "1", writable(etc_parent, "others", "o-w"), "707 700: U a", "chmod 707 $P"},
+        {a, b, "0", changed("b"), "1777 700: B a; U a b*", "chmod 1777 $P"},
+        {a, b, "1", writable(stand_in, "its group", "g-w"), "U a", "chmod 2775 $P/.."},
+        {a, b, "1", "The etc directory " + etc + " has been locked by another process for 5"
+         " seconds. Please try again once it has finished.\n", "U a",
          "(flock $E sleep 9 >/dev/null 2>&1 &) && until ! flock -n $E true; do :; done"},
     };
     for (const run_case& c : cases)
@@ -286,7 +263,7 @@ TEST_F(Vtpasswd, NewRecordDigests)
 
 TEST_F(Vtpasswd, RequestsAndIdentities)
 {
-    const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "backup; users u*";
+    const std::string usage = "Usage: vtpasswd user passwd [oldpasswd]\n", made = "B; U u*";
     const std::string fatal = "Fatal error: uncaught exception ", nt = "ERR (T):: set_permissions called in Unix!";
     const std::vector<std::string> u = {"u p\n"};
     // OS_TYPE, else OS, names the identity; only three Unixes make the etc directory. Fields
@@ -295,26 +272,22 @@ TEST_F(Vtpasswd, RequestsAndIdentities)
         return environment{{"OS_TYPE", type}, {"OS", os}};
     };
     const run_case cases[] = {
-        {"few fields", {}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1",
-         usage + usage + usage + usage + usage, "no etc", no_etc},
-        {"fields", {},
-         {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n", "carol q \n"},
+        {{}, {"\n", "alice\n", "alice", "alice\r\n", "a\tb\n"}, "1 1 1 1 1", usage + usage + usage + usage + usage, "no etc", no_etc},
+        {{}, {"bob \n", "carol  x y z\n", " pw\n", "dave pw\r\n", "dave new pw\n", "dave new pw\r\n", "bob z\n", "carol q \n"},
          "0 0 0 0 1 0 0 0", changed("bob") + changed("carol") + changed("") + changed("dave") + bad_old("pw", "dave")
-             + changed("dave") + changed("bob") + changed("carol"), "backup bob* carol* * dave*; users bob* carol* * dave*"},
-        {"end of input", {}, {""}, "2", fatal + "End_of_file\n", "no etc", no_etc},
-        {"endless line", {}, {""}, "2", fatal + "Out_of_memory\n", "no etc", no_etc, {}, endless_line_in_little_memory},
-        {"FreeBSD", {}, u, "0", changed("u"), made, no_etc, as("FreeBSD")},
-        {"Solaris", {}, u, "0", changed("u"), made, no_etc, as("Solaris")},
-        {"none", {}, u, "0", changed("u"), made, no_etc, as({})},
-        {"OS", {}, u, "0", changed("u"), made, no_etc, as({}, "Linux")},
-        {"Linux keeps the mode", {}, u, "0", changed("u"), "700 755: " + made, "chmod 755 $E", as("Linux")},
-        {"others as Unix", {}, u, "1", unopened, "no etc", no_etc, as("Plan9")},
-        {"OS_TYPE empty", {}, u, "1", unopened, "no etc", no_etc, as("", "Linux")},
-        {"other, directory there", {}, u, "0", changed("u"), made, "", as("linux")},
-        {"uncreatable directory", {}, u, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" + etc + "\")\n",
-         "no etc", no_etc + " && echo x > $P", as("FreeBSD")},
-        {"Windows", {}, {"u p\n", "v p\n"}, "0 0",
-         nt + nt + changed("u") + nt + nt + changed("v"), "backup u*; users u* v*", "", as({}, "Windows_NT")},
+             + changed("dave") + changed("bob") + changed("carol"), "B bob* carol* * dave*; U bob* carol* * dave*"},
+        {{}, {""}, "2", fatal + "End_of_file\n", "no etc", no_etc},
+        {{}, {""}, "2", fatal + "Out_of_memory\n", "no etc", no_etc, {}, endless_line_in_little_memory},
+        {{}, u, "0", changed("u"), made, no_etc, as("Solaris")},
+        {{}, u, "0", changed("u"), made, no_etc, as({})},
+        {{}, u, "0", changed("u"), made, no_etc, as({}, "Linux")},
+        {{}, u, "0", changed("u"), "700 755: " + made, "chmod 755 $E", as("Linux")},
+        {{}, u, "1", unopened, "no etc", no_etc, as("Plan9")},
+        {{}, u, "1", unopened, "no etc", no_etc, as("", "Linux")},
+        {{}, u, "0", changed("u"), made, "", as("linux")},
+        {{}, u, "2", fatal + "Unix.Unix_error(Unix.ENOTDIR, \"mkdir\", \"" + etc + "\")\n",
+         "no etc", no_etc + " && echo x > $P", as({})},
+        {{}, {"u p\n", "v p\n"}, "0 0", nt + nt + changed("u") + nt + nt + changed("v"), "B u*; U u* v*", "", as({}, "Windows_NT")},
     };
     for (const run_case& c : cases)
         check(c);
@@ -353,10 +326,16 @@ TEST_F(Safety, OverlappingRunsAllLand)
         EXPECT_EQ(wait_status(pid), 0);
     const std::string after = read_file(box.users());
     EXPECT_TRUE(after.size() == 5008 * 157u && after.starts_with(existing)) << "records lost or changed";
-    EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
+    EXPECT_EQ(listing(box).find(".new"), std::string::npos);
 }
 
-// Runs killed at instants spread across a run leave the user file whole, and the next starts from it.
+// `now` is `before` and one record more, of `name`.
+bool one_more(const std::string& before, const std::string& now, const std::string& name)
+{
+    return now.size() == before.size() + 157 && now.starts_with(before + name);
+}
+
+// Runs killed at instants spread across a run leave the user file whole; the next starts from it.
 void check_killed_runs(const sandbox& box, const child_setup& as, const std::string& before_each)
 {
     write_file(box.users(), users_file_of(100000));
@@ -374,16 +353,15 @@ void check_killed_runs(const sandbox& box, const child_setup& as, const std::str
         wait_status(pid);
         const std::string now = read_file(box.users());
         interrupted += now == before;
-        EXPECT_TRUE(now == before || (now.size() == before.size() + 157 && now.starts_with(before + name))) << "round " << round;
+        EXPECT_TRUE(now == before || one_more(before, now, name)) << "round " << round;
     }
     EXPECT_GT(interrupted, 0) << "no kill landed inside a run";
     shell_in(box, before_each);
     const std::string last = read_file(box.users());
     EXPECT_EQ(box.run("final pw\n", {}, "vtpasswd", as).status, 0);
-    const std::string after = read_file(box.users());
-    EXPECT_TRUE(after.size() == last.size() + 157 && after.starts_with(last)) << "the next run did not start from the whole file";
+    EXPECT_TRUE(one_more(last, read_file(box.users()), "final")) << "not from the whole file";
     EXPECT_TRUE(read_file(box.backup()) == last) << "the backup is not what was there";
-    EXPECT_EQ(listing(box, {}).find(".new"), std::string::npos);
+    EXPECT_EQ(listing(box).find(".new"), std::string::npos);
 }
 
 TEST_F(Safety, KilledRuns)
@@ -398,9 +376,9 @@ TEST_F(Safety, RefusedBackupLinkCopies)
         GTEST_SKIP() << "needs root and a kernel that refuses links to others' files";
     const std::string abc = users_file_of(3);
     const std::string there = "user0 user1 user2", earlier = " && echo earlier > $B";
-    check({"copied", abc, {"added pw\n"}, "0", changed("added"), "711 700: backup " + there + "; users " + there + " added*",
+    check({abc, {"added pw\n"}, "0", changed("added"), "711 700: B " + there + "; U " + there + " added*",
            refuse_link + earlier, {}, [] { become_nobody(); follow_nothing(); }});
-    check({"unreadable", abc, {"added pw\n"}, "1", unopened, "711 700: users " + there,
+    check({abc, {"added pw\n"}, "1", unopened, "711 700: U " + there,
            refuse_link + " && chmod 600 $U" + earlier, {}, become_nobody});
     check_killed_runs(box, become_nobody, refuse_link);
 }

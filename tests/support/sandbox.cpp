@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -40,8 +39,6 @@ int reachable_binary()
 
 std::string sandbox_unavailable()
 {
-    // The command trusts an etc directory only below directories of root's, which a user namespace
-    // shows as no one's.
     static const std::string why =
         !fs::path(VT_ETC_DIR).is_absolute() || mount_point.string().size() <= 1
                 || !fs::is_directory(mount_point)

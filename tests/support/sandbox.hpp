@@ -1,6 +1,5 @@
-// Runs the real vtpasswd binary, or library code, in a private mount namespace in which a
-// temporary directory stands in for the etc directory's grandparent, so the host's files stay
-// untouched.
+// Runs the real vtpasswd binary, or library code, in a private mount namespace where a temporary
+// directory stands in for the etc directory's grandparent: the host's files stay untouched.
 #pragma once
 
 #include "support/child.hpp"

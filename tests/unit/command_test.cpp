@@ -73,10 +73,8 @@ TEST(LocationsFile, LineRules)
 {
     const vttest::sandbox s;
     const std::pair<std::string, std::string> cases[] = {
-        // any order, a trailing separator kept
-        {"GUI g\nBIN b\nMAIN /m/\n", "/m//tessaroul|b|g"},
-        // later wins, the component once
-        {"MAIN /a\nBIN x\nMAIN /opt/tessaroul\nBIN y\n", "/opt/tessaroul|y|"},
+        {"GUI g\nBIN b\nMAIN /m/\n", "/m//tessaroul|b|g"}, // any order, a trailing separator kept
+        {"MAIN /a\nBIN x\nMAIN /opt/tessaroul\nBIN y\n", "/opt/tessaroul|y|"}, // later wins, the component once
         {"MAIN /opt/Tessaroul\nmain /x\nOTHER y\nMAINX z\n\nBIN b\n", "/opt/Tessaroul/tessaroul|b|"},
         {"MAIN\nMAIN  /opt\nBIN /a b\nGUI \n", "/tessaroul|/a|"}, // blanks split fields
         {"MAIN /opt/tessaroul\r\nBIN /b\r\n", "/opt/tessaroul\r/tessaroul|/b\r|"}, // CR kept

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -40,15 +39,13 @@ int reachable_binary()
 
 std::string sandbox_unavailable()
 {
-    // The command trusts an etc directory only below directories of root's, which a user namespace
-    // shows as no one's.
     static const std::string why =
         !fs::path(VT_ETC_DIR).is_absolute() || mount_point.string().size() <= 1
                 || !fs::is_directory(mount_point)
             ? "the etc directory " VT_ETC_DIR " has no replaceable parent on this host"
         : ::geteuid() != 0 ? "needs root: a user namespace shows the directories above it as no one's"
         : sandbox().run_inside([] { return std::string("inside"); }).answer != "inside"
-            ? "no private mount namespace here (needs root or user namespaces)"
+            ? "no private mount namespace here"
             : "";
     return why;
 }
@@ -141,9 +138,7 @@ mode_t file_mode(const std::string& path)
 
 void become_nobody()
 {
-    constexpr uid_t nobody = 65534;
-    constexpr gid_t nogroup = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(nobody) != 0)
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
         std::_Exit(125);
 }
 

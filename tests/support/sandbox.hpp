@@ -1,6 +1,5 @@
-// Runs the real vtpasswd binary, or library code, in a private mount namespace in which a
-// temporary directory stands in for the etc directory's grandparent, so the host's files stay
-// untouched.
+// Runs the real vtpasswd binary, or library code, in a private mount namespace where a temporary
+// directory stands in for the etc directory's grandparent: the host's files stay untouched.
 #pragma once
 
 #include "support/child.hpp"
@@ -9,6 +8,9 @@
 
 #include <map>
 #include <optional>
+#include <vector>
+
+struct sock_filter;
 
 namespace vttest {
 
@@ -18,6 +20,8 @@ using child_setup = std::function<void()>; // in the child, just before the bina
 // Enters, in the calling process, a mount namespace in which `root` stands at `at`; why not.
 std::string enter_namespace(const std::string& root, const std::string& at);
 std::string sandbox_unavailable(); // why no sandbox can be made here, or empty
+// A seccomp filter on the calling process for good (status 125 where none can be set).
+void install_filter(const std::vector<sock_filter>& code);
 
 class sandbox {
 public:

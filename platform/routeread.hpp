@@ -27,6 +27,9 @@ int read_route_request(std::span<const std::byte> msg, route_request& out);
 // The prefix length of a contiguous netmask (network byte order), or -1.
 int mask_prefix(std::uint32_t mask_net);
 
+// The prefix length the home kernel gives an address added without a netmask: its class's.
+int classful_prefix(std::uint32_t addr_net);
+
 // The IPv4 address of a socket address of the IPv4 family, read from no more bytes than its
 // length says (a netmask may come shorter than 16 bytes; the rest reads as zero).
 std::uint32_t inet_of(const sockaddr& sa);

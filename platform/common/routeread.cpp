@@ -18,6 +18,12 @@ int mask_prefix(std::uint32_t mask_net)
     return std::popcount(ntohl(mask_net));
 }
 
+int classful_prefix(std::uint32_t addr_net)
+{
+    std::uint32_t a = ntohl(addr_net);
+    return (a >> 31) == 0 ? 8 : (a >> 30) == 2 ? 16 : 24;
+}
+
 std::uint32_t inet_of(const sockaddr& sa)
 {
     constexpr std::size_t at = offsetof(sockaddr_in, sin_addr);

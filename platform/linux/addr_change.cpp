@@ -39,13 +39,6 @@ int index_of(std::string_view host_name, unsigned& index)
 
 bool is_inet(const bsd::sockaddr& sa) { return sa.sa_len != 0 && sa.sa_family == bsd::af_inet; }
 
-// The netmask the home kernel gives an address added without one: that of its address class.
-int classful_prefix(std::uint32_t addr_net)
-{
-    std::uint32_t a = ntohl(addr_net);
-    return (a >> 31) == 0 ? 8 : (a >> 30) == 2 ? 16 : 24;
-}
-
 std::uint32_t local_of(const linux_rtnl::address& a) { return a.has_local ? a.local : a.peer; }
 
 int addresses_of(unsigned index, std::vector<held>& out)
@@ -169,7 +162,7 @@ int add_alias(linux_rtnl::netlink_session& session, std::string_view host_name, 
     if (!is_inet(req.ifra_addr))
         return EINVAL;
     std::uint32_t addr = bsd::inet_of(req.ifra_addr);
-    int prefix = req.ifra_mask.sa_len != 0 ? bsd::mask_prefix(bsd::inet_of(req.ifra_mask)) : classful_prefix(addr);
+    int prefix = req.ifra_mask.sa_len != 0 ? bsd::mask_prefix(bsd::inet_of(req.ifra_mask)) : bsd::classful_prefix(addr);
     if (prefix < 0)
         return EINVAL;
     std::vector<held> listed;

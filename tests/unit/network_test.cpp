@@ -11,6 +11,7 @@
 #include "cutil/takeover.hpp"
 #include "platform/fake.hpp"
 #include "platform/routemsg.hpp"
+#include "platform/routeread.hpp"
 #include "platform/unique_fd.hpp"
 #include "support/console.hpp"
 #include "support/layouts.hpp"
@@ -293,6 +294,9 @@ TEST(RtXaddrs, Slots)
     EXPECT_EQ(sockaddr_in_addr(ai.rti_info[bsd::rtax_netmask]), 0u);
     const std::uint8_t sa[8]{6, 2, 0, 0, 255, 255, 0xEE, 0xEE}; // trailing zero bytes trimmed
     EXPECT_EQ(sockaddr_in_addr(reinterpret_cast<const std::byte*>(sa)), inet_addr("255.255.0.0"));
+    // An address added without a netmask gets its class's.
+    for (auto [addr, prefix] : {std::pair{"10.0.0.1", 8}, {"172.16.0.1", 16}, {"192.0.2.1", 24}})
+        EXPECT_EQ(bsd::classful_prefix(inet_addr(addr)), prefix) << addr;
 }
 
 TEST(Echo, OnlyOurReplyEndsTheWait)
@@ -576,8 +580,11 @@ TEST(VtnetRequest, Lines)
                   "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
     // Every help fits 80 columns.
     std::string helps = Vtnet::help_text({.help = true}, Vtnet::subcommands());
-    for (const Vtnet::subcommand& sub : Vtnet::subcommands())
-        helps += Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands());
+    for (const Vtnet::subcommand& sub : Vtnet::subcommands()) {
+        const std::string help = Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands());
+        EXPECT_EQ(help.find("\n  3  the probe could not be made") != std::string::npos, sub.probe) << help;
+        helps += help;
+    }
     std::istringstream lines(helps);
     for (std::string line; std::getline(lines, line);)
         EXPECT_LE(line.size(), 80u) << line;

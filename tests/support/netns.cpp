@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
@@ -34,12 +33,6 @@ bool enter(const std::string& ns)
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
-// One ip command a line, from a here-document; its status is ip's.
-std::string batch_line(const std::string& ns, const std::string& commands)
-{
-    return "ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n" + commands + "END\n";
-}
-
 using step_list = std::vector<std::pair<int, std::string>>;
 
 // The observer's bridge, and hosts 0 (a), 1 (b) and 3 (the forger) on it as "v" and their letter.
@@ -53,11 +46,9 @@ step_list segment_steps(bool with_forger)
         if (h == 3 && !with_forger)
             break;
         const std::string dev = std::string("v") + "ab?z"[h], n = std::to_string(h + 1);
-        const std::string peer = "p" + dev;
         s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n
-                                   + " type veth peer name " + peer + " netns @2"},
-                           {2, "link set " + peer + " master br0"},
-                           {2, "link set " + peer + " up"},
+                                   + " type veth peer name p" + dev + " netns @2"},
+                           {2, "link set p" + dev + " master br0 up"},
                            {h, "addr add 192.0.2." + n + "/24 dev " + dev},
                            {h, "link set lo up"},
                            {h, "link set " + dev + " up"}});
@@ -138,7 +129,8 @@ netns_segment::netns_segment(bool with_forger)
 
 void netns_set::repeat(const std::string& ns, const std::string& commands)
 {
-    const std::string loop = "while " + batch_line(ns, commands) + "do :; done";
+    const std::string loop = "while ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n"
+                             + commands + "END\ndo :; done";
     loop_ = start_child([&] {
         ::setpgid(0, 0);
         ::execlp("sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
@@ -186,13 +178,11 @@ std::string announcements(int listener, const char* addr)
     std::uint32_t a = ::inet_addr(addr);
     unsigned char frame[1600];
     for (pollfd p{listener, POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
-        ssize_t n = ::recv(listener, frame, sizeof frame, 0);
-        if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0
-            || std::memcmp(frame + 38, &a, 4) != 0)
+        const ssize_t n = ::recv(listener, frame, sizeof frame, 0);
+        if (n < 42 || std::memcmp(frame + 28, &a, 4) || std::memcmp(frame + 38, &a, 4))
             continue;
         for (ssize_t i = 0; i < n; ++i)
-            out += {"0123456789abcdef"[frame[i] >> 4],
-                    "0123456789abcdef"[frame[i] & 15]};
+            out += {"0123456789abcdef"[frame[i] >> 4], "0123456789abcdef"[frame[i] & 15]};
         out += "\n";
     }
     return out;

@@ -42,9 +42,7 @@ step_list segment_steps(bool with_forger)
                 {2, "addr add 192.0.2.3/24 dev br0"},
                 {2, "link set lo up"},
                 {2, "link set br0 up"}};
-    for (int h : {0, 1, 3}) {
-        if (h == 3 && !with_forger)
-            break;
+    for (int h : with_forger ? std::vector{0, 1, 3} : std::vector{0, 1}) {
         const std::string dev = std::string("v") + "ab?z"[h], n = std::to_string(h + 1);
         s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n
                                    + " type veth peer name p" + dev + " netns @2"},
@@ -71,18 +69,14 @@ netns_set::netns_set(int roles, const step_list& steps)
     const std::string tag = "vt4t" + std::to_string(::getpid()) + "n" + std::to_string(counter++);
     for (char role = 'a'; role < 'a' + roles; ++role) {
         names_.push_back(tag + role);
-        if (!shell("ip netns add " + names_.back())) {
+        if (failure_.empty() && !shell("ip netns add " + names_.back()))
             failure_ = "ip netns add failed";
-            return;
-        }
     }
     for (auto [role, args] : steps) {
         if (std::size_t at = args.find('@'); at != std::string::npos)
             args.replace(at, 2, names_.at(static_cast<std::size_t>(args[at + 1] - '0')));
-        if (!ip(names_[static_cast<std::size_t>(role)], args)) {
+        if (failure_.empty() && !ip(names_[static_cast<std::size_t>(role)], args))
             failure_ = "ip " + args + " failed";
-            return;
-        }
     }
 }
 
@@ -115,12 +109,9 @@ bool netns_set::batch(const std::string& ns, const std::string& commands) const
 netns_pair::netns_pair()
     : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth"
                         " peer name vb address 02:00:00:00:0a:02 netns @1"},
-                    {0, "link set lo up"},
-                    {1, "link set lo up"},
-                    {0, "addr add 192.0.2.1/24 dev va"},
-                    {1, "addr add 192.0.2.2/24 dev vb"},
-                    {0, "link set va up"},
-                    {1, "link set vb up"}})
+                    {0, "addr add 192.0.2.1/24 dev va"}, {1, "addr add 192.0.2.2/24 dev vb"},
+                    {0, "link set lo up"}, {1, "link set lo up"},
+                    {0, "link set va up"}, {1, "link set vb up"}})
 {}
 
 netns_segment::netns_segment(bool with_forger)
@@ -138,9 +129,9 @@ void netns_set::repeat(const std::string& ns, const std::string& commands)
     ::setpgid(loop_, loop_); // the group exists before the destructor may end it
 }
 
+// A thread's network namespace is its own: sockets made there stay in `ns`.
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)
 {
-    // A thread's network namespace is its own: sockets made there stay in `ns`.
     bool entered = false;
     std::thread([&] {
         if ((entered = enter(ns)))

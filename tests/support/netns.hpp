@@ -5,7 +5,6 @@
 #include "platform/unique_fd.hpp"
 
 #include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -45,8 +44,7 @@ struct netns_pair : netns_set {
     netns_pair();
 };
 
-// a and b on the observer's bridge "br0" (...:0a:03, 192.0.2.3/24); the forger's "vz" is
-// ...:0a:04, .4/24.
+// a and b on the observer's bridge "br0" (...:0a:03, 192.0.2.3/24); the forger's "vz" is .4.
 struct netns_segment : netns_set {
     explicit netns_segment(bool with_forger = false);
     const std::string& observer() const { return names_[2]; }
@@ -57,7 +55,6 @@ struct netns_segment : netns_set {
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
-
 // A socket in `ns` that receives every frame of `ethertype` `ifname` sees from now on.
 cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
 // In hex, one a line, the frames that announce `addr`, until the segment is quiet for 0.5 s.

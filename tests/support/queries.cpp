@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 
@@ -39,12 +40,9 @@ std::string ask(const std::string& question)
                  if (!a.addr || !a.netmask)
                      return "undecodable";
                  std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
-                 found.insert(text + "/" + inet_ntoa({*a.netmask}));
+                 found.insert(text + "/" + inet_ntoa({*a.netmask}) + " ");
              }
-             std::string out;
-             for (const std::string& f : found)
-                 out += f + " ";
-             return out;
+             return std::accumulate(found.begin(), found.end(), std::string());
          }},
         {"entries", [&] {
              int e = platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size);

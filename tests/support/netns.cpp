@@ -22,11 +22,6 @@ namespace vttest {
 
 namespace {
 
-bool shell(const std::string& command)
-{
-    return run_shell(command).status == 0;
-}
-
 bool enter(const std::string& ns)
 {
     cutil::unique_fd fd(::open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC));
@@ -60,7 +55,7 @@ std::string netns_unavailable()
 {
     if (::geteuid() != 0)
         return "network namespaces need root";
-    return shell("ip -V") ? "" : "the ip command (iproute2) is not installed";
+    return run_shell("ip -V").status == 0 ? "" : "the ip command (iproute2) is not installed";
 }
 
 netns_set::netns_set(int roles, const step_list& steps)
@@ -69,7 +64,7 @@ netns_set::netns_set(int roles, const step_list& steps)
     const std::string tag = "vt4t" + std::to_string(::getpid()) + "n" + std::to_string(counter++);
     for (char role = 'a'; role < 'a' + roles; ++role) {
         names_.push_back(tag + role);
-        if (failure_.empty() && !shell("ip netns add " + names_.back()))
+        if (failure_.empty() && run_shell("ip netns add " + names_.back()).status != 0)
             failure_ = "ip netns add failed";
     }
     for (auto [role, args] : steps) {
@@ -87,12 +82,12 @@ netns_set::~netns_set()
         ::waitpid(loop_, nullptr, 0);
     }
     for (const std::string& ns : names_)
-        shell("ip netns del " + ns);
+        run_shell("ip netns del " + ns);
 }
 
 bool netns_set::ip(const std::string& ns, const std::string& args) const
 {
-    return shell("ip -n " + ns + " " + args);
+    return run_shell("ip -n " + ns + " " + args).status == 0;
 }
 
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const

@@ -33,8 +33,6 @@ protected:
     // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N" names namespace N).
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
-
-private:
     std::string failure_;
     pid_t loop_ = -1;
 };

@@ -20,6 +20,8 @@
 namespace vttest {
 using namespace cutil;
 
+namespace {
+
 std::string ask(const std::string& question)
 {
     std::istringstream words(question);
@@ -55,6 +57,8 @@ std::string ask(const std::string& question)
     std::string hw = get_arp(arg);
     return hw.size() == 6 ? ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
 }
+
+} // namespace
 
 std::string answers(const std::vector<std::string>& lines)
 {

@@ -69,18 +69,6 @@ using Pair = netns_test<vttest::netns_pair>;
 using Vtnet = netns_test<vttest::netns_segment>;
 using Hostile = netns_test<vttest::netns_segment, true>;
 
-// The echo requests `at` saw until the segment is quiet for 0.5 s.
-int echo_requests(int at)
-{
-    int seen = 0;
-    unsigned char frame[1600];
-    for (pollfd p{at, POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
-        const ssize_t n = ::recv(at, frame, sizeof frame, 0);
-        seen += n >= 42 && frame[23] == IPPROTO_ICMP && frame[34] == icmp_echo_request;
-    }
-    return seen;
-}
-
 void expect_answers(const std::string& ns, const std::vector<std::string>& lines)
 {
     EXPECT_EQ(vttest::run_in_netns(ns, [&] { return vttest::answers(lines); }), vttest::joined(lines));
@@ -176,9 +164,6 @@ TEST_F(Pair, InterfacesAddressesNetmasks)
         // The first address's, whatever its label; the host's loopback is lo0 here.
         "netmask va = 255.255.255.0", "netmask lo1 = 255.255.255.240", "netmask lo0:1 = 255.255.255.255",
         "netmask lo" + unread, "netmask lo1p" + unread});
-    // A host interface named lo0 is known as lo.
-    ASSERT_TRUE(configure(net->b(), {"link add lo0 type veth peer name lo0p", "addr add 198.51.100.200/26 dev lo0"}));
-    expect_answers(net->b(), {"netmask lo = 255.255.255.192", "netmask lo0 = 255.0.0.0"});
 }
 
 TEST_F(Pair, ArpLookups)
@@ -186,7 +171,6 @@ TEST_F(Pair, ArpLookups)
     ASSERT_TRUE(configure(net->a(), {
         "link add vc type veth peer name vd", "link set vc up", "link set vd up",
         "neigh add 192.0.2.50 lladdr 02:00:00:00:0b:01 dev va nud noarp",
-        "neigh add 192.0.2.51 lladdr 02:00:00:00:0b:03 dev va nud permanent",
         "neigh add 224.0.0.251 lladdr 01:00:5e:00:00:fb dev va nud noarp",
         "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:02 dev vc nud permanent",
         "neigh add 192.0.2.52 lladdr 02:00:00:00:0d:01 dev va nud permanent"}));
@@ -194,10 +178,17 @@ TEST_F(Pair, ArpLookups)
     expect_answers(net->a(), {
         "arp 192.0.2.2 = ERROR", "ping 192.0.2.2 = 0", "arp 192.0.2.2 = 02:00:00:00:0a:02",
         "ping 192.0.2.77 = 1", "arp 192.0.2.77 = ERROR", // the entry left behind has no address
-        "arp 192.0.2.50 = 02:00:00:00:0b:01", "arp 192.0.2.51 = 02:00:00:00:0b:03", "arp 224.0.0.251 = ERROR",
+        "arp 192.0.2.50 = 02:00:00:00:0b:01", "arp 224.0.0.251 = ERROR",
         "arp 192.0.2.52 = 02:00:00:00:0d:01", // the lower interface index first
         "entries 192.0.2.52 = 2", "entries 192.0.2.99 = 0"});
-    EXPECT_EQ(echo_requests(at_b.get()), 3); // three requests for one probe
+    // Three echo requests for one probe, counted until the segment is quiet for 0.5 s.
+    int requests = 0;
+    unsigned char frame[1600];
+    for (pollfd p{at_b.get(), POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
+        const ssize_t n = ::recv(at_b.get(), frame, sizeof frame, 0);
+        requests += n >= 42 && frame[23] == IPPROTO_ICMP && frame[34] == icmp_echo_request;
+    }
+    EXPECT_EQ(requests, 3);
 }
 
 TEST_F(Pair, ReadsWhileAddressesChange)

@@ -69,8 +69,8 @@ netns_set::netns_set(int roles, const step_list& steps)
     }
     for (auto [role, args] : steps) {
         if (std::size_t at = args.find('@'); at != std::string::npos)
-            args.replace(at, 2, names_.at(static_cast<std::size_t>(args[at + 1] - '0')));
-        if (failure_.empty() && !ip(names_[static_cast<std::size_t>(role)], args))
+            args.replace(at, 2, names_.at(args[at + 1] - '0'));
+        if (failure_.empty() && !ip(names_.at(role), args))
             failure_ = "ip " + args + " failed";
     }
 }

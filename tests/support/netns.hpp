@@ -1,5 +1,5 @@
-// Network namespaces a test makes for itself, on veth pairs with documentation addresses, removed
-// on every path; library calls run inside them in forked children or on threads.
+// Namespaces a test makes for itself, on veth pairs with documentation addresses, removed on
+// every path; library calls run inside them in children or on threads.
 #pragma once
 
 #include "platform/unique_fd.hpp"
@@ -30,7 +30,7 @@ public:
     void repeat(const std::string& ns, const std::string& commands); // the batch, until destruction
 
 protected:
-    // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N" names namespace N).
+    // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N": namespace N).
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
     std::string failure_;
@@ -53,7 +53,7 @@ struct netns_segment : netns_set {
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
-// A socket in `ns` that receives every frame of `ethertype` `ifname` sees from now on.
+// A packet socket bound to `ifname` in `ns`, receiving every frame of `ethertype` from now on.
 cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
 // In hex, one a line, the frames that announce `addr`, until the segment is quiet for 0.5 s.
 std::string announcements(int listener, const char* addr);

@@ -95,8 +95,8 @@ void expect_said(const std::string& ns, const std::vector<std::string>& lines, b
     std::string said;
     for (const std::string& line : lines) {
         const std::string args = line.substr(0, line.find(" = "));
-        const child_run c = run_shell("exec ip netns exec " + ns
-                                                      + (as_nobody ? nobody : "") + " '" VTNET_BINARY "' " + args);
+        const child_run c =
+            run_shell("exec ip netns exec " + ns + (as_nobody ? nobody : "") + " '" VTNET_BINARY "' " + args);
         said += args + " = " + std::to_string(c.status) + (c.err.empty() ? "" : " [" + one_line(c.err) + "]")
                 + (c.out.empty() ? "" : " " + one_line(c.out)) + "\n";
     }
@@ -368,8 +368,7 @@ TEST_F(Vtnet, RefusalsAndQueries)
     expect_said(a, refused);
     EXPECT_EQ(kernel(), before);
     expect_said(a, {"ping 192.0.2.9 = 1 no", "arp 192.0.2.9 = 1 ERROR", // asked for, never answered
-                    "iface 198.51.100.1 = 0 va", "iface 192.0.2.2 = 1 ERROR", "netmask va = 0 255.255.255.0",
-                    "hwaddr va:2 = 0 02:00:00:00:0a:01",
+                    "iface 198.51.100.1 = 0 va", "iface 192.0.2.2 = 1 ERROR", "hwaddr va:2 = 0 02:00:00:00:0a:01",
                     "addrs va = 0 192.0.2.1 netmask 255.255.255.0 | 198.51.100.1 netmask 255.255.255.0"
                     " broadcast 198.51.100.255"});
 }
@@ -438,6 +437,5 @@ TEST_F(Hostile, ProbeAndTakeoverThroughAFlood)
         }
     EXPECT_EQ(answers, "01010101010101010101");
     expect_said(net->a(), {"take va 192.0.2.100 = " + took});
-    expect_said(net->observer(), {"ping 192.0.2.100 = 0 yes", "arp 192.0.2.100 = 0 02:00:00:00:0a:01"});
     EXPECT_GT(sent, 0u);
 }

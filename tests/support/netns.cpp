@@ -95,7 +95,7 @@ std::string netns_set::ip_out(const std::string& ns, const std::string& args) co
     return run_shell("ip -n " + ns + " " + args).out;
 }
 
-// On standard input: a batch of thousands of lines is larger than one argument may be.
+// On standard input: thousands of lines exceed what one argument may hold.
 bool netns_set::batch(const std::string& ns, const std::string& commands) const
 {
     return run_shell("ip -n " + ns + " -batch - >/dev/null 2>&1", commands).status == 0;

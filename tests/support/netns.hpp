@@ -15,7 +15,7 @@ namespace vttest {
 // Why namespaces cannot be made here, or empty when they can.
 std::string netns_unavailable();
 
-// Namespaces unique to this process, one per role, removed by the destructor.
+// Namespaces of this process, one per role, removed by the destructor.
 class netns_set {
 public:
     netns_set(const netns_set&) = delete;
@@ -37,7 +37,7 @@ protected:
     pid_t loop_ = -1;
 };
 
-// a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, 192.0.2.2/24) on one veth pair.
+// a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, .2/24) on one veth pair.
 struct netns_pair : netns_set {
     netns_pair();
 };
@@ -53,7 +53,7 @@ struct netns_segment : netns_set {
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
-// A packet socket bound to `ifname` in `ns`, receiving every frame of `ethertype` from now on.
+// A packet socket on `ifname` in `ns`, receiving each frame of `ethertype` from now on.
 cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
 // In hex, one a line, the frames that announce `addr`, until the segment is quiet for 0.5 s.
 std::string announcements(int listener, const char* addr);

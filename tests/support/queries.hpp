@@ -1,4 +1,4 @@
-// Questions to the library's read half as text: "question = answer" lines checked by asking each.
+// The library's read half as "question = answer" lines, checked by asking each.
 #pragma once
 
 #include <string>

@@ -15,7 +15,7 @@ inline void require(bool holds, const char* promise)
     if (holds)
         return;
     std::fprintf(stderr, "broken promise: %s\n", promise);
-    __sanitizer_report_error_summary(promise); // its channel stays open when the target's output is closed
+    __sanitizer_report_error_summary(promise); // seen even with the output closed
     std::abort();
 }
 

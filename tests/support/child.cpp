@@ -67,9 +67,7 @@ int wait_status(pid_t pid)
     while (::waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             return -1;
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 child_run run_in_child(const std::function<std::string()>& fn, const std::string& input)

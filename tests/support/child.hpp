@@ -12,17 +12,16 @@ namespace vttest {
 
 struct child_run {
     int status = -1;              // the exit status, or 128 + signal
-    std::string out, err, answer; // its standard output and error; what `fn` returned
+    std::string out, err, answer; // its output and error; what `fn` returned
 };
 
-// Forks a child that runs `fn` (status 127 should it return).
-pid_t start_child(const std::function<void()>& fn);
-int wait_status(pid_t pid); // the exit status, or 128 + the signal that ended it
-// `fn` in a child reading `input`, its output captured and its answer sent back on a pipe.
+pid_t start_child(const std::function<void()>& fn); // status 127 should `fn` return
+int wait_status(pid_t pid); // as child_run::status
+// `fn` in a child reading `input`, its output captured, its answer sent back.
 child_run run_in_child(const std::function<std::string()>& fn, const std::string& input = "");
 child_run run_shell(const std::string& command, const std::string& input = ""); // with sh -c
 
-// A file in memory: the child writes it, the parent reads it once the child has ended.
+// A file in memory: the child writes it, the parent reads it after.
 struct captured {
     cutil::unique_fd fd;
     explicit captured(const std::string& text = "");

@@ -1,4 +1,4 @@
-// What library code wrote on the console, with the time of day of its timed lines made constant.
+// What library code wrote on the console, the time of day of its timed lines made constant.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,22 +9,21 @@
 namespace vttest {
 
 // Standard output and standard error written while `fn` ran.
-struct console {
-    std::string out, err;
-};
+struct console { std::string out, err; };
 template <class F> console console_of(F&& fn)
 {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    using namespace testing::internal;
+    CaptureStdout();
+    CaptureStderr();
     fn();
-    std::string err = testing::internal::GetCapturedStderr();
-    return {testing::internal::GetCapturedStdout(), err};
+    std::string err = GetCapturedStderr();
+    return {GetCapturedStdout(), err};
 }
 
 // "ERR (12:34:56):: x" becomes "ERR (T):: x", likewise the DEBUG and WARNING lines.
 inline std::string timeless(const std::string& text)
 {
-    static const std::regex time_of_day(R"(\((\d\d:\d\d:\d\d)\):: )");
+    static const std::regex time_of_day(R"(\(\d\d:\d\d:\d\d\):: )");
     return std::regex_replace(text, time_of_day, "(T):: ");
 }
 

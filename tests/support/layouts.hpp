@@ -1,5 +1,4 @@
-// FreeBSD 14's layouts of the routing messages, as its headers give them on i386 and amd64, for
-// translating snapshots where no FreeBSD headers are at hand.
+// FreeBSD 14's routing message layouts on i386 and amd64, where its headers are not at hand.
 #pragma once
 
 #include "platform/translate.hpp"

@@ -4,7 +4,6 @@
 #include "carp/carp.hpp"
 #include "cping/cping.hpp"
 #include "cutil/arpcast.hpp"
-#include "cutil/hwaddr.hpp"
 #include "cutil/ifaddr.hpp"
 #include "cutil/ifconf.hpp"
 #include "cutil/iflist.hpp"
@@ -12,7 +11,6 @@
 #include "cutil/takeover.hpp"
 #include "platform/fake.hpp"
 #include "platform/routemsg.hpp"
-#include "platform/translate.hpp"
 #include "platform/unique_fd.hpp"
 #include "support/console.hpp"
 #include "support/layouts.hpp"
@@ -22,7 +20,6 @@
 
 #include <cstring>
 #include <functional>
-#include <ranges>
 #include <sstream>
 #include <variant>
 
@@ -38,6 +35,7 @@ const std::uint8_t vrrp[6]{0x00, 0x00, 0x5e, 0x00, 0x01, 0x0a};
 constexpr int up = bsd::iff_up;
 constexpr int bcast = bsd::iff_broadcast;
 constexpr int up_bcast = up | bcast | 0x40 | 0x8000; // plus running, multicast
+const std::string fxp0 = "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ";
 
 class Network : public testing::Test {
 protected:
@@ -51,34 +49,32 @@ protected:
         const char* c24 = "255.255.255.0";
         link(1, "fxp0", hw0, up | bcast, {{"192.0.2.10", c24}, {"192.0.2.11", "255.255.255.128"}});
         link(2, "fxp1", hw1, bcast);
-        // A second address of em0 is found like the first; 192.0.2.50 is parked on lo0.
         link(3, "em0", hw0, 0,
              {{"192.0.2.10", c24}, {"192.0.2.11", "255.255.255.255"}, {"198.51.100.1", c24}});
         link(4, "em1", hw1, 0, {{"203.0.113.1", c24, "203.0.113.255"}});
         link(5, "lo0", {}, up | bsd::iff_loopback,
              {{"127.0.0.1", "255.0.0.0"}, {"192.0.2.50", "255.255.255.255"}});
-        link(6, "gif1", {}, 0, {{"192.0.2.60"}}); // an address without a netmask
+        link(6, "gif1", {}, 0, {{"192.0.2.60"}}); // no netmask
         kernel.parked_answered.insert("em0");
-        // 192.0.2.7 still being resolved on em0; its first resolved entry wins over a later one.
+        // 192.0.2.7 still unresolved on em0; its first resolved entry wins.
         arp("192.0.2.1", "em0", hw1);
         arp("192.0.2.7", "em0");
         arp("192.0.2.7", "em1", vrrp);
         arp("192.0.2.7", "longname1", hw1);
         arp("192.0.2.9", "em0");
-        // BSD's link-level entries, one longer than the usual
+        // link-level entries, one longer than usual
         kernel.add_conf_link_entry("fxp2", 54);
         kernel.add_conf_link_entry("lo0", 20);
         std::vector<std::tuple<std::string, int, std::string>> conf{
             {"ppp0", up | bsd::iff_pointopoint, "192.0.2.2"},
             {"fxp1", up_bcast, "192.0.2.5"},
             {"fxp0", up_bcast, "192.0.2.5"}};
-        // 3200 bytes more: more than a first try holds
+        // more than a first try holds
         for (int i = 0; i < 100; ++i)
             conf.emplace_back("vlan" + std::to_string(i), up_bcast,
                               "203.0.113." + std::to_string(i + 1));
         for (const auto& [name, flags, a] : conf) {
-            const char* mask = name == "fxp0" ? "255.255.255.128" : c24;
-            kernel.interfaces[name] = {flags, inet_addr(a.c_str()), inet_addr(mask)};
+            kernel.interfaces[name] = {flags, inet_addr(a.c_str()), inet_addr(c24)};
             kernel.add_conf_entry(name, inet_addr(a.c_str()));
         }
         kernel.interfaces["gif0"] = {up, std::nullopt, std::nullopt};
@@ -96,19 +92,16 @@ protected:
         bsd::put_if_msg(kernel.iflist,
                         {.index = index, .flags = flags, .mtu = 1500, .name = name, .hw = hw});
         for (const address& a : addrs)
-            bsd::put_ifa_msg(kernel.iflist,
-                             {.index = index, .addr = inet_addr(a.addr),
-                              .netmask = a.mask ? inet_addr(a.mask) : 0,
-                              .has_netmask = a.mask != nullptr, .has_brd = a.brd != nullptr,
-                              .brd = a.brd ? inet_addr(a.brd) : 0});
+            bsd::put_ifa_msg(kernel.iflist, {.index = index, .addr = inet_addr(a.addr),
+                .netmask = a.mask ? inet_addr(a.mask) : 0, .has_netmask = a.mask != nullptr,
+                .has_brd = a.brd != nullptr, .brd = a.brd ? inet_addr(a.brd) : 0});
     }
     void arp(const char* a, std::string_view ifname, std::span<const std::uint8_t> hw = {})
     {
         bsd::put_arp_entry(kernel.arp, {.index = 1, .addr = inet_addr(a), .ifname = ifname, .hw = hw});
     }
 
-    // A step, the kernel's errnos for it, and the answer, its requests (a line each), then
-    // "out: " and "err: " text.
+    // A step, its errnos, and the answer, its requests, then "out: " and "err: " text.
     struct step {
         std::function<std::variant<int, std::string>()> run;
         std::map<call, std::deque<int>> errnos;
@@ -129,42 +122,41 @@ protected:
             EXPECT_EQ(std::regex_replace(timeless(got), descriptor, "(FD): "), s.want);
         }
     }
-    // One arpcast from a fresh version check, with the first `busy` packet devices busy:
-    // "checked" when it passed.
+    // An arpcast with a fresh version check and the first `busy` devices busy.
     std::function<std::string()> cast(std::string ifname, int count, int busy = 0,
                                       bsd::bpf_version v = {1, 1}, const char* addr = "192.0.2.5")
     {
         return [=, this] {
-            auto busy_ones = std::views::iota(0, busy);
-            kernel.busy_devices = std::set<int>(busy_ones.begin(), busy_ones.end());
+            kernel.busy_devices.clear();
+            for (int n = 0; n < busy; ++n)
+                kernel.busy_devices.insert(n);
             kernel.version = v;
             bpf_first_time = true;
             arpcast(ifname, addr, count);
-            return bpf_first_time ? "" : "checked";
+            return std::string();
         };
     }
 };
 
-void patch(bsd::bytes& b, std::size_t at, std::initializer_list<std::uint8_t> with)
+void patch(bsd::bytes& b, std::size_t at, const std::vector<std::uint8_t>& with)
 {
-    std::memcpy(b.data() + at, with.begin(), with.size());
+    std::memcpy(b.data() + at, with.data(), with.size());
 }
 
-// An IPv4 header of `hlen` bytes followed by an ICMP message of `icmplen` bytes.
-std::vector<std::byte> datagram(int hlen, int icmplen, std::uint8_t type, std::uint16_t ident,
-                                std::uint16_t seq)
+// An IPv4 header of `hlen` bytes, then an ICMP message of `icmplen`.
+std::vector<std::byte> datagram(std::size_t hlen, std::size_t icmplen, std::uint8_t type,
+                                std::uint16_t ident, std::uint16_t seq)
 {
-    std::vector<std::byte> d(static_cast<std::size_t>(hlen + 8));
+    std::vector<std::byte> d(hlen + 8);
     d[0] = std::byte(0x40 | (hlen / 4));
     d[hlen] = std::byte{type};
     std::memcpy(&d[hlen + 4], &ident, 2);
     std::memcpy(&d[hlen + 6], &seq, 2);
-    d.resize(static_cast<std::size_t>(hlen + icmplen));
+    d.resize(hlen + icmplen);
     return d;
 }
 
-// The request as one line ("take va 192.0.2.7 forget=0 count=3", "help", "help garp"), or the
-// usage message.
+// The request as one line, or the usage message.
 std::string read_line(std::vector<const char*> args)
 {
     auto parsed = Vtnet::parse_request(args, Vtnet::subcommands());
@@ -176,7 +168,7 @@ std::string read_line(std::vector<const char*> args)
     std::string line(r.command->name);
     for (const std::string& o : r.operands)
         line += " " + o;
-    return line + " forget=" + std::to_string(r.forget) + " count=" + std::to_string(r.count);
+    return line + (r.forget ? " --forget" : "") + (r.count != 3 ? " " + std::to_string(r.count) : "");
 }
 
 } // namespace
@@ -185,57 +177,36 @@ TEST_F(Network, Queries)
 {
     const std::string no_mask = " = ERROR [ERR (T):: could not read netmask]";
     const std::vector<std::string> lines{
-        "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ",
+        fxp0,
         "addresses fxp1 = ",
-        "addresses fxp = none",
-        "addresses gif1 = undecodable",
-        "hw fxp1 = 02:00:00:00:00:11",
         "hw lo0 = 00:00:00:00:00:00", // not the neighbour's bytes
-        "hw em9 = 00:00:00:00:00:00",
         "arp 192.0.2.7 = 00:00:5e:00:01:0a",
-        "arp 192.0.2.1 = 02:00:00:00:00:11",
-        "arp 192.0.2.9 = ERROR", // still being resolved
-        "arp 192.0.2.8 = ERROR",
+        "arp 192.0.2.9 = ERROR", // unresolved
         "arp 255.255.255.255 = ERROR [ERR:: get_arp: called with bad IP address 255.255.255.255]",
-        // the short form is an address
-        "ping 10.1 = 1 [ERR:: unix_ping: unable to open raw socket ]",
+        "ping 10.1 = 1 [ERR:: unix_ping: unable to open raw socket ]", // a short form
         "ping 10.0.0.256 = 1 [ERR:: unix_ping was called with bad IP address]",
         "interface 203.0.113.100 = vlan99",
         "interface 192.0.2.5 = fxp1",
         "interface 192.0.2.2 = ERROR", // point-to-point
         "interface 192.0.2.9 = ERROR", // not listed
-        "interface 255.255.255.255 = ERROR",
         "netmask abcdefghijklmno = 255.255.0.0",
-        "netmask fxp0 = 255.255.255.128",
         "netmask gif0" + no_mask,
         "netmask em9" + no_mask,
         "netmask abcdefghijklmnoX" + no_mask,
-        // Every address of the named interface, and only of it; one parked on lo0 is configured.
+        // Any address of that interface; one parked on lo0 is configured.
         "device em0 192.0.2.10 = em0",
-        "configured em0 192.0.2.10 = 1",
         "device em0 192.0.2.11 = em0",
+        "device em0 192.0.2.013 = ERROR",
         "device em0 203.0.113.1 = ERROR",
         "configured em0 203.0.113.1 = 0",
         "device em0 192.0.2.50 = ERROR",
         "configured em0 192.0.2.50 = 1",
-        "device em2 192.0.2.10 = ERROR",
-        "configured em2 192.0.2.10 = 0",
-        "device em0 " + std::string(79, '1') + " = ERROR"};
+        "device em2 192.0.2.10 = ERROR"};
     EXPECT_EQ(answers(lines), joined(lines));
     EXPECT_EQ(std::string(real_ethernet_interface) + " " + real_ip_address, "fxp1 192.0.2.5");
-    std::vector<interface_entry> list;
-    ASSERT_TRUE(get_interface_list(list));
-    std::string listed;
-    for (const interface_entry& e : list)
-        listed += e.name + "/" + std::to_string(e.flags) + " ";
-    EXPECT_EQ(listed, "fxp0/3 fxp1/2 em0/0 em1/0 lo0/9 gif1/0 ");
-    const auto first = [&](const char* name) {
-        return get_device_info(name, info) ? interface_addresses(info).at(0) : interface_address{};
-    };
-    EXPECT_EQ(first("em1").broadcast, inet_addr("203.0.113.255")); // in its slot, after the address
-    EXPECT_EQ(first("gif1").addr, inet_addr("192.0.2.60"));        // alone
-    // A pipe with data stands in for the probe's socket: always readable, every receive fails,
-    // reported once; the window still ends.
+    ASSERT_TRUE(get_device_info("gif1", info)); // its address read without a netmask
+    EXPECT_EQ(interface_addresses(info).at(0).addr, inet_addr("192.0.2.60"));
+    // A socket always readable whose every receive fails: said once, and the wait ends.
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     cutil::unique_fd rd(fds[0]), wr(fds[1]);
@@ -246,10 +217,9 @@ TEST_F(Network, Queries)
 
 TEST_F(Network, KernelFailuresAndHostileBytes)
 {
-    const std::size_t fxp1_nlen = 96 + 56 + 2 * 44 + 96 + 5;
-    bsd::bytes stray; // a message of another kind amid the interface list
+    const std::size_t fxp1_nlen = 96 + 56 + 2 * 44 + 96 + 5; // its link-level name's length
+    bsd::bytes stray; // another kind of message amid the interface list
     bsd::put_arp_entry(stray, {.index = 1, .addr = inet_addr("192.0.2.1"), .ifname = "fxp0"});
-    const std::string fxp0 = "addresses fxp0 = 192.0.2.10/255.255.255.0 192.0.2.11/255.255.255.128 ";
     const std::string no_fxp0 = "addresses fxp0 = none", no_arp = "arp 192.0.2.7 = ERROR";
     const std::string dev = "[ERR (T):: get_device_info: ", mib = " [ERR:: get_arp: ";
     using edit = std::function<void(platform::fake_backend&)>;
@@ -270,10 +240,9 @@ TEST_F(Network, KernelFailuresAndHostileBytes)
         // a name past the message
         {[&](auto& k) { patch(k.iflist, fxp1_nlen, {200}); }, {"addresses fxp1 = none", fxp0}},
         {[](auto& k) { patch(k.arp, 0, {0, 0}); }, {no_arp}}, // nothing after it is trusted
-        {[](auto& k) { patch(k.arp, 2 * 164, {0xf0, 0xff}); }, {no_arp}}, // longer than the table
         {[](auto& k) { patch(k.arp, 2 * 164 + 113, {60}); }, // a name past the message
          {"arp 192.0.2.7 = 02:00:00:00:00:11"}},
-        // A message too short for its link-level address is stepped over, whatever it names.
+        // too short for its link-level address: stepped over
         {[](auto& k) {
              k.arp.insert(k.arp.begin(), 100, std::byte{});
              patch(k.arp, 0, {100});
@@ -293,13 +262,12 @@ TEST_F(Network, KernelFailuresAndHostileBytes)
         change(kernel);
         EXPECT_EQ(answers(lines), joined(lines));
     }
-    // The last row's stray message is reported, and no list is made of what holds it.
+    // The last row's stray message is reported; no list is made of what holds it.
     std::vector<interface_entry> list;
     console c = console_of([&] { EXPECT_EQ(get_interface_list(list) + get_device_info("fxp1", info), 0); });
-    EXPECT_NE(c.err.find("get_device_info: out of sync parsing NET_RT_IFLIST. expected 14, got 4. "
-                         "msglen = 164. buf:"), std::string::npos) << c.err;
-    for (std::size_t cut = 0; cut < 3 * 164; ++cut) { // every cut before the answer's end
-        kernel.arp.assign(good.arp.begin(), good.arp.begin() + static_cast<std::ptrdiff_t>(cut));
+    EXPECT_NE(c.err.find("out of sync parsing NET_RT_IFLIST"), std::string::npos) << c.err;
+    for (std::ptrdiff_t cut = 0; cut < 3 * 164; ++cut) { // the answer cut anywhere, past its table
+        kernel.arp.assign(good.arp.begin(), good.arp.begin() + cut);
         EXPECT_EQ(get_arp("192.0.2.7"), "ERROR") << cut;
     }
 }
@@ -318,7 +286,7 @@ TEST(RtXaddrs, Slots)
     const std::byte* none = nullptr;
     rt_xaddrs(b.data(), b.data() + b.size(), ai); // the destination is cleared: not in the mask
     EXPECT_EQ(slots(), (at{none, none, b.data(), none, none, b.data() + 8, none, b.data() + 24}));
-    rt_xaddrs(b.data(), b.data() + 20, ai); // the address runs past the end: neither it nor what follows
+    rt_xaddrs(b.data(), b.data() + 20, ai); // runs past the end: neither it nor what follows
     EXPECT_EQ(slots(), (at{none, none, b.data(), none, none, none, none, none}));
     rt_xaddrs(z.data(), z.data() + z.size(), ai);
     EXPECT_EQ(ai.rti_info[bsd::rtax_ifa], std::as_const(z).data() + 4);
@@ -330,7 +298,6 @@ TEST(RtXaddrs, Slots)
 TEST(Echo, OnlyOurReplyEndsTheWait)
 {
     const std::pair<std::vector<std::uint8_t>, int> sums[] = {
-        {{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, 0x220d}, // RFC 1071's example
         {{0x12, 0x34, 0x56}, 0xffff & ~(0x1234 + 0x5600)},         // an odd byte is a high byte
         {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0x00}, 0xfdff}}; // the carry folds twice
     for (const auto& [bytes, sum] : sums)
@@ -339,14 +306,8 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
     build_echo_request(buf, 0xbeef, 0x0102);
     build_echo_request(buf, 0xbeef, 0x0103);
     EXPECT_EQ(in_cksum(buf, 64), 0); // rebuilding replaced the old checksum
-    // identifier and sequence in host order
-    std::vector<std::byte> header = datagram(0, 8, 8, 0xbeef, 0x0103);
-    std::copy(buf + 2, buf + 4, header.begin() + 2);
-    EXPECT_EQ(std::vector<std::byte>(buf, buf + 8), header);
-    // Only our own reply to the last probe answers (the sequence is the counter's low 16 bits);
-    // one too short is reported.
+    // Only our reply to the last probe answers (the counter's low 16 bits); a short one is said.
     const auto ident = static_cast<std::uint16_t>(getpid() & 0xffff);
-    const auto other = static_cast<std::uint16_t>(ident + 1);
     nsent = 0x1ffff;
     std::vector<std::byte> beyond = datagram(20, 10, 0, ident, 0xffff);
     beyond[0] = std::byte{0x4f}; // a header length beyond the datagram
@@ -354,13 +315,12 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
     const std::tuple<std::vector<std::byte>, std::ptrdiff_t, int, std::string> replies[]{
         {datagram(20, 64, 0, ident, 0xffff), 84, 1, ""},
         {datagram(24, 64, 0, ident, 0xffff), 88, 1, ""}, // options
-        {datagram(20, 64, 0, other, 0xffff), 84, 0, ""}, // another process's
+        {datagram(20, 64, 0, ident ^ 1, 0xffff), 84, 0, ""}, // another process's
         {datagram(20, 64, 0, ident, 0xfffe), 84, 0, ""}, // late
         {datagram(20, 64, 8, ident, 0xffff), 84, 0, ""}, // a request
         {datagram(20, 8, 0, ident, 0xffff), 28, 1, icmplen + "(8) < 16"},
         {datagram(20, 4, 0, ident, 0xffff), 24, 0, icmplen + "(4) < 8"},
-        {beyond, 30, 0, icmplen + "(-30) < 8"},
-        {{std::byte{0x45}}, 0, 0, icmplen + "(-20) < 8"}}; // nothing received: the buffer's length
+        {beyond, 30, 0, icmplen + "(-30) < 8"}};
     for (const auto& [d, len, ends, err] : replies) {
         int got = -1;
         EXPECT_EQ(console_of([&] { got = proc_icmp_echo_reply(d.data(), len, timeval{}); }).err, err);
@@ -370,111 +330,68 @@ TEST(Echo, OnlyOurReplyEndsTheWait)
 
 TEST_F(Network, Changes)
 {
-    const auto ifconfig = [](const char* ifname, const char* mask, const char* brd, int remove,
-                             const char* addr = "203.0.113.9") {
-        return [=] { return unix_ifconfig(ifname, addr, mask, brd, 7, remove); };
+    const auto route = [](const char* a, int del) {
+        return [=] { return unix_route("va", a, 0, del); };
     };
-    const auto route = [](const char* addr, int del) {
-        return [=] { return unix_route("va", addr, 0, del); };
-    };
-    const auto sent_on = [](const std::string& dev, char n = '0') {
-        return "packet open "s + n + "\npacket version\npacket bind " + dev + "\npacket frame " + dev
-               + " 192.0.2.5\n";
-    };
+    const auto clear = [](int bits) { return [=] { return clr_flag(-1, "va", bits); }; };
+    // The system's words for an errno: FreeBSD's and glibc's differ.
+    const auto text = [](int err) { return std::string(std::strerror(err)) + "\n"; };
     const std::string e = "err: ERR (T):: ", bad = "ERR (T):: unix_ifconfig was called with bad ";
-    const std::string add_err = e + "SIOCSIFADDR on va (203.0.113.9) : ";
-    const std::string added = "0 alias va 203.0.113.9/255.255.255.255";
-    const std::string unreachable = e + "unix_route failed to write to socket: Network is unreachable\n";
-    const std::string frame = "packet frame em0 192.0.2.5\n", sent = sent_on("em0");
+    const std::string no_such = text(ENXIO), busy = "open: " + text(EBUSY);
+    const std::string opened = " packet open 0\npacket version\n";
+    const std::string frame = "packet frame em0 192.0.2.5\n";
+    const std::string sent = opened.substr(1) + "packet bind em0\n" + frame;
     const std::string debug = "out: DEBUG (T):: [ 192.0.2.5 -> 00:a0:c9:01:02:03 ]\n";
     const std::string no_device = "ERR::arpcast:Couldn't open device: ";
-    // The system's own words for each errno: FreeBSD's differ from glibc's for some.
-    const auto text = [](int err) { return std::string(std::strerror(err)) + "\n"; };
-    const std::string busy = "open: " + text(EBUSY), no_such = text(ENXIO);
-    const std::string flags_err = e + "SIOCSIFFLAGS ", opened = " packet open 0\npacket version\n";
-    const std::string bad_write = "ERR::arpcast: bad write to device em0 ip 192.0.2.5\n: Input/output error\n";
     const auto unbound = [&](const std::string& name) {
         return e + "initdevice on " + name + "(FD): BIOCSETIF: " + no_such + no_device + no_such;
     };
     const auto old = [&](const std::string& v) {
-        return opened + e + "initdevice: kernel bpf (v" + v + ") filter out of date. current version: 1.1\n"
-               + no_device + "Protocol not supported\n";
-    };
-    std::string opened16, busy16;
-    for (int n = 0; n < 16; ++n, busy16 += busy)
-        opened16 += "packet open " + std::to_string(n) + " -> EBUSY\n";
-    const std::string none16 = "err: " + busy16 + "ERR (T):: initdevice: no bpf devices available as "
-                               "/dev/bpfxx\n" + no_device + text(EBUSY);
-    const auto flag = [](int (*change)(int, std::string_view, std::uint16_t), const char* ifname, int bits) {
-        return [=] { return change(-1, ifname, static_cast<std::uint16_t>(bits)); };
+        return opened + e + "initdevice: kernel bpf (v" + v + ") filter out of date. "
+               "current version: 1.1\n" + no_device + "Protocol not supported\n";
     };
     expect_steps({
-        {ifconfig("va", "255.255.255.0", "192.0.2.255", 0, "192.0.2.9"), {},
-         "0 alias va 192.0.2.9/255.255.255.0 brd 192.0.2.255\n"},
-        {ifconfig("va", "255.255.255.255", nullptr, 0), {{call::add_alias, {EEXIST}}}, added + " -> EEXIST\n"},
-        // No such interface is a failure, not an address already there.
-        {ifconfig("va", nullptr, nullptr, 0), {{call::add_alias, {ENXIO}}},
-         "1 alias va 203.0.113.9 -> ENXIO\n" + add_err + no_such},
-        {ifconfig("va", nullptr, nullptr, 1), {}, "0 delete va 203.0.113.9\n"},
-        {ifconfig("va", nullptr, nullptr, 1), {{call::delete_addr, {EADDRNOTAVAIL}}},
-         "1 delete va 203.0.113.9 -> EADDRNOTAVAIL\n" + e
-             + "SIOCSIFADDR on va (203.0.113.9): " + text(EADDRNOTAVAIL)},
-        // Every malformed text is reported, with the system's text for errno; nothing changes.
-        {ifconfig("va", "255.255.0.x", "1.2.3.4.5", 0, "203.0.113.999"), {},
+        {[] { return unix_ifconfig("va", "203.0.113.9", "255.255.255.255", nullptr, 7, 0); },
+         {{call::add_alias, {EEXIST}}},
+         "0 alias va 203.0.113.9/255.255.255.255 -> EEXIST\n"},
+        // Each malformed text is said; nothing changes.
+        {[] { return unix_ifconfig("va", "203.0.113.999", "255.255.0.x", "1.2.3.4.5", 7, 0); }, {},
          "1 err: " + bad + "IP: " + text(0) + bad + "netmask: " + text(0) + bad
              + "broadcast address: " + text(0)},
-        // A name the request cannot hold whole is never cut into another interface's name.
-        {ifconfig("va0123456789abcd", nullptr, nullptr, 1), {},
+        // A name the request cannot hold whole is never cut into another interface's.
+        {[] { return unix_ifconfig("va0123456789abcd", "203.0.113.9", nullptr, nullptr, 7, 1); }, {},
          "1 " + e + "SIOCSIFADDR on va0123456789abcd (203.0.113.9): " + no_such},
         {route(nullptr, 1), {}, "-1 " + e + "unix_route was called with no IP address\n"},
         {route("203.0.113.x", 1), {}, "-1 " + e + "unix_route was called with bad IP address\n"},
         {route("203.0.113.9", 1), {{call::route_open, {EACCES}}},
          "-1 route open -> EACCES\n" + e + "unix_route: Could not open socket: Permission denied\n"},
-        // A route already there, or already gone, is what was wanted.
-        {route("203.0.113.9", 0), {{call::route_write, {EEXIST}}},
-         "0 route open\nroute add 203.0.113.9 via 127.0.0.1 -> EEXIST\n"},
-        {route("203.0.113.9", 1), {{call::route_write, {ESRCH}}},
+        {route("203.0.113.9", 1), {{call::route_write, {ESRCH}}}, // already gone: done
          "0 route open\nroute delete 203.0.113.9 -> ESRCH\n"},
         {route("203.0.113.9", 1), {{call::route_write, {ENETUNREACH}}},
-         "-1 route open\nroute delete 203.0.113.9 -> ENETUNREACH\n" + unreachable},
-        // Flags are read, changed and written back; an unknown or too long name is not found.
-        {flag(set_flag, "va", bsd::iff_up), {}, "0 flags va 0x1003\n"},
-        {flag(clr_flag, "va", bsd::iff_up | bsd::iff_broadcast), {}, "0 flags va 0x1000\n"},
-        {flag(clr_flag, "va", bsd::iff_up), {}, "0 flags va 0x1000\n"}, // already clear
-        {flag(set_flag, "va", 0x20), {{call::set_flags, {EPERM}}},
-         "1 flags va 0x1020 -> EPERM\n" + flags_err + "set 0020 on va: Operation not permitted\n"},
-        {flag(clr_flag, "va", 0x1000), {{call::set_flags, {EPERM}}},
-         "1 flags va 0x0000 -> EPERM\n" + flags_err + "clear 1000 on va: Operation not permitted\n"},
+         "-1 route open\nroute delete 203.0.113.9 -> ENETUNREACH\n" + e
+             + "unix_route failed to write to socket: Network is unreachable\n"},
+        // Flags are read, changed and written back; an unknown name is not found.
+        {clear(up | bcast), {}, "0 flags va 0x1000\n"}, // up was already clear
+        {clear(0x1000), {{call::set_flags, {EPERM}}},
+         "1 flags va 0x0000 -> EPERM\n" + e + "SIOCSIFFLAGS clear 1000 on va: Operation not permitted\n"},
         {[] { return set_flag(-1, "vb", 1) + get_flags(-1, "vb"); }, {}, "-2 "},
-        // Gratuitous ARP: the device search, the version checked once, the binding, the frames.
-        // On an alias, its physical interface.
-        {cast("em0:1", 3), {}, "checked " + sent + frame + frame + debug},
-        {[] { arpcast("em0", "192.0.2.5", 1); return 0; }, {}, // checked once
-         "0 packet open 0\npacket bind em0\n" + frame + debug},
+        // Gratuitous ARP on an alias goes out on its interface.
+        {cast("em0:1", 3), {}, " " + sent + frame + frame + debug},
         {cast("em0", 1, 2), {},
-         "checked packet open 0 -> EBUSY\npacket open 1 -> EBUSY\n" + sent_on("em0", '2') + debug
-             + "err: " + busy + busy},
-        {cast("em0", 1, 16), {}, " " + opened16 + none16},
+         " packet open 0 -> EBUSY\npacket open 1 -> EBUSY\npacket open 2\npacket version\n"
+         "packet bind em0\n" + frame + debug + "err: " + busy + busy},
         {cast("em0", 1, 0, {1, 0}), {}, old("1.0")},
         {cast("em0", 1, 0, {2, 1}), {}, old("2.1")},
-        {cast("em0", 1, 0, {1, 2}), {}, "checked " + sent + debug},
-        {cast("em0", 1), {{call::packet_version, {EINVAL}}},
-         " packet open 0\npacket version -> EINVAL\n" + e + "initdevice: BIOCVERSION: Invalid argument\n"
-             + no_device + "Invalid argument\n"},
+        {cast("em0", 1, 0, {1, 2}), {}, " " + sent + debug},
         {cast("em0", 1), {{call::packet_bind, {ENXIO}}},
-         "checked" + opened + "packet bind em0 -> ENXIO\n" + unbound("em0")},
-        // A name the request cannot hold is refused, never cut into another interface's name.
-        {cast("em0123456789abcd:1", 1), {},
-         "checked" + opened + unbound("em0123456789abcd")},
+         opened + "packet bind em0 -> ENXIO\n" + unbound("em0")},
+        {cast("em0123456789abcd:1", 1), {}, opened + unbound("em0123456789abcd")},
         {[] { bpf_first_time = true; return arpcast_sent("em0", "192.0.2.5", 3); },
          {{call::packet_write, {0, EIO}}},
-         "2 " + sent + "packet frame em0 192.0.2.5 -> EIO\n" + frame + debug + "err: " + bad_write},
-        {cast("em0", 0), {}, "checked" + opened + "packet bind em0\n" + debug},
-        {cast("em9", 1), {},
-         "checked " + sent_on("em9") + "out: DEBUG (T):: [ 192.0.2.5 -> 00:00:00:00:00:00 ]\n"},
-        {cast("em0", 1, 0, {1, 1}, "255.255.255.255"), {}, " " + e + "arpcast: invalid ip address: 255.255.255.255\n"},
-        {cast("em0:" + std::string(96, '1'), 1), {},
-         " err: " + no_device + "File name too long\n"},
+         "2 " + sent + "packet frame em0 192.0.2.5 -> EIO\n" + frame + debug
+             + "err: ERR::arpcast: bad write to device em0 ip 192.0.2.5\n: Input/output error\n"},
+        {cast("em0", 1, 0, {1, 1}, "255.255.255.255"), {},
+         " " + e + "arpcast: invalid ip address: 255.255.255.255\n"},
     });
 }
 
@@ -515,11 +432,9 @@ TEST_F(Network, NativeLayouts)
     bsd::append(listed, bsd::ifa_msghdr{.ifam_msglen = 32, .ifam_version = 5,
                                         .ifam_type = bsd::rtm_newaddr, .ifam_addrs = bsd::rta_ifa});
     bsd::put_sockaddr_in(listed, inet_addr("192.0.2.60"), 12); // 16 bytes where rounded to 8
-    // Each layout's interface and route headers, where rmx_expire sits, how much a list grows.
-    // The link-level address (56 bytes) follows the one; an ARP entry's destination (16), then
-    // its link-level address follow the other, as does a route's gateway.
+    // Interface and route headers, where rmx_expire sits, how much a list grows. A link-level
+    // address (56) follows the one; a destination (16), then a link-level address, the other.
     const std::tuple<bsd::route_layout, std::size_t, std::size_t, std::size_t, std::size_t> layouts[] = {
-        {ours, 96, 92, 48, 0},
         {freebsd14_i386, 168, 92, 48, 6 * 72},
         {freebsd14_amd64, 168, 152, 64, 6 * 72 + 4}};
     const auto at = [](const bsd::bytes& b, std::size_t i) { return std::to_integer<int>(b.at(i)); };
@@ -538,34 +453,28 @@ TEST_F(Network, NativeLayouts)
         EXPECT_EQ(bsd::translate_messages(arps, layout, ours), kernel.arp) << rtm;
         EXPECT_EQ(bsd::translate_messages(route, layout, ours), add) << rtm;
     }
-    // Hostile amd64 bytes: what comes before the first message that does not fit, none of it or after.
+    // Hostile amd64 bytes: what comes before the first message that does not fit.
     const bsd::bytes ifs = bsd::translate_messages(kernel.iflist, ours, freebsd14_amd64);
-    const bsd::bytes arps = bsd::translate_messages(kernel.arp, ours, freebsd14_amd64);
-    const auto edited = [](bsd::bytes b, std::size_t i, std::initializer_list<std::uint8_t> with) {
-        patch(b, i, with);
-        return b;
-    };
-    const std::tuple<bsd::bytes, const bsd::bytes*, std::size_t> hostile[] = {
-        {edited(ifs, 224, {0, 0}), &kernel.iflist, 152},
-        {edited(ifs, 224, {0xff, 0xff}), &kernel.iflist, 152},  // past the end
-        {edited(ifs, 224, {19, 0}), &kernel.iflist, 152},       // shorter than its header
-        {edited(ifs, 224, {3, 0, 5, 99}), &kernel.iflist, 152}, // shorter than any message
-        {edited(ifs, 224 + 20, {250}), &kernel.iflist, 152},    // a netmask past its message
-        {edited(ifs, 168, {60}), &kernel.iflist, 0},            // a link-level address past it
-        {bsd::bytes(ifs.begin(), ifs.begin() + 250), &kernel.iflist, 152},
-        {edited(bsd::bytes(ifs.begin(), ifs.begin() + 244), 224, {20}), &kernel.iflist, 152}, // no room
-        {edited(arps, 224, {0, 0}), &kernel.arp, 164},
-        {edited(arps, 224, {151, 0}), &kernel.arp, 164}};
-    for (const auto& [native, product, kept] : hostile)
+    const std::tuple<std::size_t, std::vector<std::uint8_t>, std::ptrdiff_t> hostile[] = {
+        {224, {0xff, 0xff}, 152},  // past the end
+        {224, {19, 0}, 152},       // shorter than its header
+        {224, {3, 0, 5, 99}, 152}, // shorter than any message
+        {168, {60}, 0}};           // an address past its message
+    for (const auto& [offset, with, kept] : hostile) {
+        bsd::bytes native = ifs;
+        patch(native, offset, with);
         EXPECT_EQ(bsd::translate_messages(native, freebsd14_amd64, ours),
-                  bsd::bytes(product->begin(), product->begin() + static_cast<std::ptrdiff_t>(kept)));
+                  bsd::bytes(kernel.iflist.begin(), kernel.iflist.begin() + kept)) << offset;
+    }
 }
 
 TEST_F(Network, Takeover)
 {
-    const auto frames = [](const std::string& a) {
-        const std::string frame = "\npacket frame em0 " + a;
-        return "packet bind em0" + frame + frame + frame + "\nout: DEBUG (T):: [ " + a + " -> 00:a0:c9:01:02:03 ]\n";
+    const auto take = [](const char* dev, const char* a) {
+        return [=] { return do_take_ip(dev, a); };
+    };
+    const auto give = [](const char* dev, const char* a, int forget) {
+        return [=] { return do_release_ip(dev, a, forget); };
     };
     const auto released = [] {
         std::string out;
@@ -573,61 +482,57 @@ TEST_F(Network, Takeover)
             out += a + " ";
         return out;
     };
-    const auto back = [](const std::string& dev) {
-        return "delete " + dev + " 192.0.2.11\nroute open\nroute delete 192.0.2.11\nalias lo0 192.0.2.11/255.255.255.255\n"
-               "out: do_release_ip device " + dev + " IP 192.0.2.11 forget 0\n";
+    const std::string said = "out: do_release_ip device ";
+    const auto back = [&](const std::string& dev) {
+        return "delete " + dev + " 192.0.2.11\nroute open\nroute delete 192.0.2.11\n"
+               "alias lo0 192.0.2.11/255.255.255.255\n" + said + dev + " IP 192.0.2.11 forget 0\n";
     };
-    const std::string take = "SUCCESS route open\nroute delete ", forget50 = "delete lo0 192.0.2.50\nroute open\nroute delete 192.0.2.50\n";
-    const std::string arp_ignore = "set net.ipv4.conf.em0.arp_ignore=1 and arp_announce=2\n";
+    const std::string frame = "packet frame em0 192.0.2.50\n";
+    const std::string forget50 = "delete lo0 192.0.2.50\nroute open\nroute delete 192.0.2.50\n";
     bpf_first_time = true;
     expect_steps({
-        {released, {}, " "},
-        {[] { return do_take_ip("em0:1", "192.0.2.50"); }, {},
-         take + "192.0.2.50\nalias em0:1 192.0.2.50/255.255.255.255\ndelete lo0 192.0.2.50\npacket open 0\npacket version\n" + frames("192.0.2.50")},
-        {[] { return do_take_ip("em0", "203.0.113.9"); }, {}, // not parked
-         take + "203.0.113.9\nalias em0 203.0.113.9/255.255.255.255\npacket open 0\n" + frames("203.0.113.9")},
-        {[] { return do_release_ip("em0:1", "192.0.2.11", 0); }, {}, // ARP is the physical interface's
-         "SUCCESS " + back("em0:1") + "WARNING (T):: addresses parked on lo0 are still claimed by ARP on em0: " + arp_ignore},
-        {[] { return do_release_ip("em0", "192.0.2.11", 0); }, {}, "SUCCESS " + back("em0")}, // the warning is said once
-        {[] { return do_release_ip("ERROR", "192.0.2.50", 1); }, {}, // off the loopback
-         "SUCCESS " + forget50 + "out: do_release_ip device ERROR IP 192.0.2.50 forget 1\n"},
-        {[] { return do_release_ip("ERROR", "203.0.113.9", 1); }, {}, "SUCCESS out: do_release_ip device ERROR IP 203.0.113.9 forget 1\n"},
-        {[] { return c_ip_init(); }, {}, "SUCCESS "}, // again on a full queue: nothing queued is lost
+        {take("em0:1", "192.0.2.50"), {},
+         "SUCCESS route open\nroute delete 192.0.2.50\nalias em0:1 192.0.2.50/255.255.255.255\n"
+         "delete lo0 192.0.2.50\npacket open 0\npacket version\npacket bind em0\n" + frame + frame
+             + frame + "out: DEBUG (T):: [ 192.0.2.50 -> 00:a0:c9:01:02:03 ]\n"},
+        {give("em0:1", "192.0.2.11", 0), {}, // ARP is the physical interface's
+         "SUCCESS " + back("em0:1") + "WARNING (T):: addresses parked on lo0 are still claimed by "
+         "ARP on em0: set net.ipv4.conf.em0.arp_ignore=1 and arp_announce=2\n"},
+        {give("em0", "192.0.2.11", 0), {}, "SUCCESS " + back("em0")}, // warned once
+        {give("ERROR", "192.0.2.50", 1), {}, // off the loopback
+         "SUCCESS " + forget50 + said + "ERROR IP 192.0.2.50 forget 1\n"},
+        {[] { return c_ip_init(); }, {}, "SUCCESS "}, // again: nothing queued is lost
         {[] { return queue_release_ip("192.0.2.50", 1); }, {}, "SUCCESS " + forget50},
-        // Text that is not four dotted decimal numbers is not queued and reaches no kernel.
-        {[] { return do_release_ip("em0", "192.0.2.013", 0); }, {},
-         "FAIL out: do_release_ip device em0 IP 192.0.2.013 forget 0\nerr: invalid ipaddress (192.0.2.013)\n"},
-        {[] { return do_take_ip("em0", "192.0.2.999"); }, {}, "FAIL err: invalid ipaddress (192.0.2.999)\n"},
-        {[] { return find_ip_device("em0", "192.0.2.013") + find_ip_device("em0", "192.0.2.11"); }, {}, "ERRORem0 "},
-        {[] { return device_cleanup("em0"); }, {}, "SUCCESS delete em0 192.0.2.11\ndelete em0 198.51.100.1\n"},
-        {[] { return device_cleanup("lo0") + device_cleanup("em1") + device_cleanup("em9"); }, {}, "SUCCESSSUCCESSFAIL delete lo0 192.0.2.50\n"},
+        // Not four dotted decimal numbers: not queued, and no kernel is asked.
+        {give("em0", "192.0.2.013", 0), {},
+         "FAIL " + said + "em0 IP 192.0.2.013 forget 0\nerr: invalid ipaddress (192.0.2.013)\n"},
+        {take("em0", "192.0.2.999"), {}, "FAIL err: invalid ipaddress (192.0.2.999)\n"},
+        {[] { return device_cleanup("em0"); }, {},
+         "SUCCESS delete em0 192.0.2.11\ndelete em0 198.51.100.1\n"},
+        {[] { return device_cleanup("lo0") + device_cleanup("em1") + device_cleanup("em9"); }, {},
+         "SUCCESSSUCCESSFAIL delete lo0 192.0.2.50\n"},
     });
-    EXPECT_EQ(released(), "192.0.2.11 192.0.2.11 192.0.2.50 203.0.113.9 192.0.2.50 ");
-    enqueue_released(inet_addr("198.51.100.7")); // after running empty: the tail was reset when the last one went
+    EXPECT_EQ(released(), "192.0.2.11 192.0.2.11 192.0.2.50 192.0.2.50 ");
+    enqueue_released(inet_addr("198.51.100.7")); // the tail was reset when the queue ran empty
     EXPECT_EQ(queue_release_ip("203.0.113.9", 0), "SUCCESS");
     EXPECT_EQ(released(), "198.51.100.7 203.0.113.9 ");
-    for (const char* bad : {"0.0.0.0", "192.0.2", "192.0.2.300", ""})
-        EXPECT_EXIT(queue_release_ip(bad, 0), testing::ExitedWithCode(1), "^invalid ipaddress \\(" + std::string(bad) + "\\)\n$");
-    char name[4] = "xxx";
-    EXPECT_EQ(find_local_device("192.0.2.10", name, 1), 1); // no search: yes, without looking
-    EXPECT_STREQ(name, "lo0");
-    EXPECT_EQ(find_local_device("192.0.2.10", name, 0) * 10 + find_local_device("192.0.2.50", name, 0), 1);
+    for (const char* bad : {"0.0.0.0", "192.0.2"})
+        EXPECT_EXIT(queue_release_ip(bad, 0), testing::ExitedWithCode(1),
+                    "^invalid ipaddress \\(" + std::string(bad) + "\\)\n$");
 }
 
-// The scripted kernel takes every change and keeps its lists as they were: vtnet reads back that
-// none landed instead of trusting the library's word.
+// The scripted kernel keeps its lists as they were: vtnet reads back that no change landed.
 TEST_F(Network, VtnetReadsBack)
 {
     using handler = int (*)(const Vtnet::request&);
     const std::tuple<handler, std::vector<std::string>, bool, std::string> rows[] = {
-        {Vtnet::run_take, {"fxp0", "203.0.113.9"}, false, "1 vtnet: 203.0.113.9 is not on fxp0"},
-        {Vtnet::run_release, {"ERROR", "192.0.2.50"}, true, "1 vtnet: 192.0.2.50 is still on lo0"},
-        {Vtnet::run_cleanup, {"em0"}, false, "1 vtnet: em0 still has more than one address"}};
+        {Vtnet::run_take, {"fxp0", "203.0.113.9"}, false, "\nvtnet: 203.0.113.9 is not on fxp0\n"},
+        {Vtnet::run_release, {"ERROR", "192.0.2.50"}, true, "\nvtnet: 192.0.2.50 is still on lo0\n"},
+        {Vtnet::run_cleanup, {"em0"}, false, "\nvtnet: em0 still has more than one address\n"}};
     for (const auto& [run, operands, forget, said] : rows) {
         int status = -1;
         const std::string err = console_of([&] { status = run({.operands = operands, .forget = forget}); }).err;
-        const std::size_t at = err.rfind("vtnet: ");
-        EXPECT_EQ(std::to_string(status) + " " + err.substr(at == std::string::npos ? err.size() : at), said + "\n");
+        EXPECT_TRUE(status == 1 && ("\n" + err).ends_with(said)) << status << err;
     }
 }
 
@@ -638,51 +543,42 @@ TEST(VtnetRequest, Lines)
     const auto badif = [&](const std::string& n) {
         return "vtnet take: bad interface name '" + n + "' (an alias is IF:N)" + take;
     };
-    const auto count = [&](const std::string& n) {
-        return "vtnet garp: bad count '" + n + "' (0 to 100)" + garp;
-    };
+    const std::string count = "' (0 to 100)" + garp;
     const std::pair<std::vector<const char*>, std::string> rows[] = {
-        {{"ping", "192.0.2.2"}, "ping 192.0.2.2 forget=0 count=3"},
-        {{"release", "--forget", "va", a}, "release va 192.0.2.7 forget=1 count=3"},
-        {{"garp", "va:1", a, "0"}, "garp va 192.0.2.7 forget=0 count=0"}, // an alias is its interface
-        {{"netmask", "lo0:12"}, "netmask lo0 forget=0 count=3"},
+        {{"ping", "192.0.2.2"}, "ping 192.0.2.2"},
+        {{"release", "--forget", "va", a}, "release va 192.0.2.7 --forget"},
+        {{"garp", "va:1", a, "0"}, "garp va 192.0.2.7 0"}, // an alias is its interface
         {{"--version", "x"}, "version"},
-        {{"garp", "va", a, "100"}, "garp va 192.0.2.7 forget=0 count=100"},
-        {{"route", "del", a}, "route del 192.0.2.7 forget=0 count=3"},
-        {{"check"}, "check forget=0 count=3"},
+        {{"garp", "va", a, "100"}, "garp va 192.0.2.7 100"},
+        {{"route", "del", a}, "route del 192.0.2.7"},
+        {{"check"}, "check"},
         {{"--help"}, "help"},
-        {{"take", "va", "--help"}, "help take"},
         {{"garp", "-h", "x"}, "help garp"},
         {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},
         {{"take", "va"}, "vtnet take: missing operand" + take},
         {{"take", "va", a, "x"}, "vtnet take: unexpected operand 'x'" + take},
-        {{"take", "--forget", "va", a}, "vtnet take: unknown option '--forget'" + take},
         {{"take", "abcdefghijklmnop", a},
          "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
         {{"take", "v/a", a}, badif("v/a")},
-        {{"take", "", a}, badif("")},
         {{"take", "va\n", a}, badif("va?")}, // one line, whatever it holds
         {{"take", "va:x", a}, badif("va:x")},
         {{"take", ":1", a}, badif(":1")},
         {{"take", "lo0", "127.0.0.1"}, "vtnet take: address '127.0.0.1' is the loopback's own" + take},
         {{"route", "show"}, "vtnet route: expected add or del, not 'show'; usage: vtnet route add|del ADDR"},
-        {{"garp", "va", a, "101"}, count("101")},
-        {{"garp", "va", a, "3x"}, count("3x")},
+        {{"garp", "va", a, "101"}, "vtnet garp: bad count '101" + count},
+        {{"garp", "va", a, "3x"}, "vtnet garp: bad count '3x" + count},
         {{"garp", "va", a, "-1"}, "vtnet garp: unknown option '-1'" + garp},
     };
     for (const auto& [args, read] : rows)
         EXPECT_EQ(read_line(args), read);
-    for (const char* addr : {"192.0.2", "0.0.0.0", "255.255.255.255", " 192.0.2.7"})
+    for (const char* addr : {"192.0.2", "0.0.0.0", "255.255.255.255"})
         EXPECT_EQ(read_line({"take", "va", addr}),
                   "vtnet take: bad address '"s + addr + "' (four dotted decimal numbers, a host's)" + take);
-    // Every help fits 80 columns, one status a line.
-    std::vector<std::string> helps{Vtnet::help_text({.help = true}, Vtnet::subcommands())};
+    // Every help fits 80 columns.
+    std::string helps = Vtnet::help_text({.help = true}, Vtnet::subcommands());
     for (const Vtnet::subcommand& sub : Vtnet::subcommands())
-        helps.push_back(Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands()));
-    for (const std::string& help : helps) {
-        std::istringstream lines(help);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_LE(line.size(), 80u) << line;
-        EXPECT_NE(help.find("\n  2  a usage error\n"), std::string::npos) << help;
-    }
+        helps += Vtnet::help_text({.command = &sub, .help = true}, Vtnet::subcommands());
+    std::istringstream lines(helps);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 80u) << line;
 }

@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
@@ -23,21 +22,10 @@ namespace vttest {
 
 namespace {
 
-bool shell(const std::string& command)
-{
-    return run_shell(command).status == 0;
-}
-
 bool enter(const std::string& ns)
 {
     cutil::unique_fd fd(::open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC));
     return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
-}
-
-// One ip command a line, from a here-document; its status is ip's.
-std::string batch_line(const std::string& ns, const std::string& commands)
-{
-    return "ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n" + commands + "END\n";
 }
 
 using step_list = std::vector<std::pair<int, std::string>>;
@@ -49,15 +37,11 @@ step_list segment_steps(bool with_forger)
                 {2, "addr add 192.0.2.3/24 dev br0"},
                 {2, "link set lo up"},
                 {2, "link set br0 up"}};
-    for (int h : {0, 1, 3}) {
-        if (h == 3 && !with_forger)
-            break;
+    for (int h : with_forger ? std::vector{0, 1, 3} : std::vector{0, 1}) {
         const std::string dev = std::string("v") + "ab?z"[h], n = std::to_string(h + 1);
-        const std::string peer = "p" + dev;
         s.insert(s.end(), {{h, "link add " + dev + " address 02:00:00:00:0a:0" + n
-                                   + " type veth peer name " + peer + " netns @2"},
-                           {2, "link set " + peer + " master br0"},
-                           {2, "link set " + peer + " up"},
+                                   + " type veth peer name p" + dev + " netns @2"},
+                           {2, "link set p" + dev + " master br0 up"},
                            {h, "addr add 192.0.2." + n + "/24 dev " + dev},
                            {h, "link set lo up"},
                            {h, "link set " + dev + " up"}});
@@ -71,7 +55,7 @@ std::string netns_unavailable()
 {
     if (::geteuid() != 0)
         return "network namespaces need root";
-    return shell("ip -V") ? "" : "the ip command (iproute2) is not installed";
+    return run_shell("ip -V").status == 0 ? "" : "the ip command (iproute2) is not installed";
 }
 
 netns_set::netns_set(int roles, const step_list& steps)
@@ -80,18 +64,14 @@ netns_set::netns_set(int roles, const step_list& steps)
     const std::string tag = "vt4t" + std::to_string(::getpid()) + "n" + std::to_string(counter++);
     for (char role = 'a'; role < 'a' + roles; ++role) {
         names_.push_back(tag + role);
-        if (!shell("ip netns add " + names_.back())) {
+        if (failure_.empty() && run_shell("ip netns add " + names_.back()).status != 0)
             failure_ = "ip netns add failed";
-            return;
-        }
     }
     for (auto [role, args] : steps) {
         if (std::size_t at = args.find('@'); at != std::string::npos)
-            args.replace(at, 2, names_.at(static_cast<std::size_t>(args[at + 1] - '0')));
-        if (!ip(names_[static_cast<std::size_t>(role)], args)) {
+            args.replace(at, 2, names_.at(args[at + 1] - '0'));
+        if (failure_.empty() && !ip(names_.at(role), args))
             failure_ = "ip " + args + " failed";
-            return;
-        }
     }
 }
 
@@ -102,12 +82,12 @@ netns_set::~netns_set()
         ::waitpid(loop_, nullptr, 0);
     }
     for (const std::string& ns : names_)
-        shell("ip netns del " + ns);
+        run_shell("ip netns del " + ns);
 }
 
 bool netns_set::ip(const std::string& ns, const std::string& args) const
 {
-    return shell("ip -n " + ns + " " + args);
+    return run_shell("ip -n " + ns + " " + args).status == 0;
 }
 
 std::string netns_set::ip_out(const std::string& ns, const std::string& args) const
@@ -115,7 +95,7 @@ std::string netns_set::ip_out(const std::string& ns, const std::string& args) co
     return run_shell("ip -n " + ns + " " + args).out;
 }
 
-// On standard input: a batch of thousands of lines is larger than one argument may be.
+// On standard input: thousands of lines exceed what one argument may hold.
 bool netns_set::batch(const std::string& ns, const std::string& commands) const
 {
     return run_shell("ip -n " + ns + " -batch - >/dev/null 2>&1", commands).status == 0;
@@ -124,12 +104,9 @@ bool netns_set::batch(const std::string& ns, const std::string& commands) const
 netns_pair::netns_pair()
     : netns_set(2, {{0, "link add va address 02:00:00:00:0a:01 type veth"
                         " peer name vb address 02:00:00:00:0a:02 netns @1"},
-                    {0, "link set lo up"},
-                    {1, "link set lo up"},
-                    {0, "addr add 192.0.2.1/24 dev va"},
-                    {1, "addr add 192.0.2.2/24 dev vb"},
-                    {0, "link set va up"},
-                    {1, "link set vb up"}})
+                    {0, "addr add 192.0.2.1/24 dev va"}, {1, "addr add 192.0.2.2/24 dev vb"},
+                    {0, "link set lo up"}, {1, "link set lo up"},
+                    {0, "link set va up"}, {1, "link set vb up"}})
 {}
 
 netns_segment::netns_segment(bool with_forger)
@@ -138,7 +115,8 @@ netns_segment::netns_segment(bool with_forger)
 
 void netns_set::repeat(const std::string& ns, const std::string& commands)
 {
-    const std::string loop = "while " + batch_line(ns, commands) + "do :; done";
+    const std::string loop = "while ip -n " + ns + " -batch - >/dev/null 2>&1 <<'END'\n"
+                             + commands + "END\ndo :; done";
     loop_ = start_child([&] {
         ::setpgid(0, 0);
         ::execlp("sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
@@ -146,9 +124,9 @@ void netns_set::repeat(const std::string& ns, const std::string& commands)
     ::setpgid(loop_, loop_); // the group exists before the destructor may end it
 }
 
+// A thread's network namespace is its own: sockets made there stay in `ns`.
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn)
 {
-    // A thread's network namespace is its own: sockets made there stay in `ns`.
     bool entered = false;
     std::thread([&] {
         if ((entered = enter(ns)))
@@ -186,13 +164,11 @@ std::string announcements(int listener, const char* addr)
     std::uint32_t a = ::inet_addr(addr);
     unsigned char frame[1600];
     for (pollfd p{listener, POLLIN, 0}; ::poll(&p, 1, 500) == 1;) {
-        ssize_t n = ::recv(listener, frame, sizeof frame, 0);
-        if (n < 42 || std::memcmp(frame + 28, &a, 4) != 0
-            || std::memcmp(frame + 38, &a, 4) != 0)
+        const ssize_t n = ::recv(listener, frame, sizeof frame, 0);
+        if (n < 42 || std::memcmp(frame + 28, &a, 4) || std::memcmp(frame + 38, &a, 4))
             continue;
         for (ssize_t i = 0; i < n; ++i)
-            out += {"0123456789abcdef"[frame[i] >> 4],
-                    "0123456789abcdef"[frame[i] & 15]};
+            out += {"0123456789abcdef"[frame[i] >> 4], "0123456789abcdef"[frame[i] & 15]};
         out += "\n";
     }
     return out;

@@ -1,11 +1,10 @@
-// Network namespaces a test makes for itself, on veth pairs with documentation addresses, removed
-// on every path; library calls run inside them in forked children or on threads.
+// Namespaces a test makes for itself, on veth pairs with documentation addresses, removed on
+// every path; library calls run inside them in children or on threads.
 #pragma once
 
 #include "platform/unique_fd.hpp"
 
 #include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,7 +15,7 @@ namespace vttest {
 // Why namespaces cannot be made here, or empty when they can.
 std::string netns_unavailable();
 
-// Namespaces unique to this process, one per role, removed by the destructor.
+// Namespaces of this process, one per role, removed by the destructor.
 class netns_set {
 public:
     netns_set(const netns_set&) = delete;
@@ -31,22 +30,19 @@ public:
     void repeat(const std::string& ns, const std::string& commands); // the batch, until destruction
 
 protected:
-    // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N" names namespace N).
+    // `roles` namespaces, then each {role, "ip -n" arguments} step ("@N": namespace N).
     netns_set(int roles, const std::vector<std::pair<int, std::string>>& steps);
     std::vector<std::string> names_;
-
-private:
     std::string failure_;
     pid_t loop_ = -1;
 };
 
-// a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, 192.0.2.2/24) on one veth pair.
+// a ("va", 02:00:00:00:0a:01, 192.0.2.1/24) and b ("vb", ...:0a:02, .2/24) on one veth pair.
 struct netns_pair : netns_set {
     netns_pair();
 };
 
-// a and b on the observer's bridge "br0" (...:0a:03, 192.0.2.3/24); the forger's "vz" is
-// ...:0a:04, .4/24.
+// a and b on the observer's bridge "br0" (...:0a:03, 192.0.2.3/24); the forger's "vz" is .4.
 struct netns_segment : netns_set {
     explicit netns_segment(bool with_forger = false);
     const std::string& observer() const { return names_[2]; }
@@ -57,8 +53,7 @@ struct netns_segment : netns_set {
 bool on_netns_thread(const std::string& ns, const std::function<void()>& fn);
 // What `fn` answered in a child inside `ns`, or "CHILD FAILED".
 std::string run_in_netns(const std::string& ns, const std::function<std::string()>& fn);
-
-// A socket in `ns` that receives every frame of `ethertype` `ifname` sees from now on.
+// A packet socket on `ifname` in `ns`, receiving each frame of `ethertype` from now on.
 cutil::unique_fd listener(const std::string& ns, const char* ifname, std::uint16_t ethertype = 0x0806);
 // In hex, one a line, the frames that announce `addr`, until the segment is quiet for 0.5 s.
 std::string announcements(int listener, const char* addr);

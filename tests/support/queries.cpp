@@ -13,11 +13,14 @@
 
 #include <functional>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 
 namespace vttest {
 using namespace cutil;
+
+namespace {
 
 std::string ask(const std::string& question)
 {
@@ -39,12 +42,9 @@ std::string ask(const std::string& question)
                  if (!a.addr || !a.netmask)
                      return "undecodable";
                  std::string text = inet_ntoa({*a.addr}); // inet_ntoa answers a static buffer
-                 found.insert(text + "/" + inet_ntoa({*a.netmask}));
+                 found.insert(text + "/" + inet_ntoa({*a.netmask}) + " ");
              }
-             std::string out;
-             for (const std::string& f : found)
-                 out += f + " ";
-             return out;
+             return std::accumulate(found.begin(), found.end(), std::string());
          }},
         {"entries", [&] {
              int e = platform::active().arp_sysctl(inet_addr(arg.c_str()), nullptr, &size);
@@ -57,6 +57,8 @@ std::string ask(const std::string& question)
     std::string hw = get_arp(arg);
     return hw.size() == 6 ? ether_sprintf(reinterpret_cast<const std::uint8_t*>(hw.data())) : hw;
 }
+
+} // namespace
 
 std::string answers(const std::vector<std::string>& lines)
 {

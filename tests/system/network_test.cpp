@@ -226,6 +226,7 @@ TEST_F(Pair, AddressChanges)
          "1 " + bad + "netmask" + edom + bad + "broadcast address" + edom, "- 203.0.113.9/"},
         {"va 198.51.100.1 255.255.255.0 198.51.100.255 add", "0", " inet 198.51.100.1/24 brd 198.51.100.255 "},
         {"va 203.0.113.20 - - add", "0", " inet 203.0.113.20/24 "}, // by class
+        {"va 203.0.113.21 255.0.255.0 - add", set + "va (203.0.113.21) : Invalid argument\n", "- 203.0.113.21/"},
         {"lo0 203.0.113.10 255.255.255.255 - add", "0", " inet 203.0.113.10/32 scope global lo"},
         {"va:1 203.0.113.12 255.255.255.255 - add", "0", " inet 203.0.113.12/32 scope global va"},
         {"nosuch0 203.0.113.11 255.255.255.255 - add",

@@ -561,6 +561,7 @@ TEST(VtnetRequest, Lines)
         {{"takeover", "va"}, "vtnet: unknown subcommand 'takeover' (vtnet --help lists them)"},
         {{"take", "va"}, "vtnet take: missing operand" + take},
         {{"take", "va", a, "x"}, "vtnet take: unexpected operand 'x'" + take},
+        {{"take", "--forget", "va", a}, "vtnet take: unknown option '--forget'" + take},
         {{"take", "abcdefghijklmnop", a},
          "vtnet take: interface name too long (at most 15 bytes): 'abcdefghijklmnop'" + take},
         {{"take", "v/a", a}, badif("v/a")},

@@ -328,6 +328,8 @@ TEST_F(Vtnet, Takeover)
         {a, "take va 192.0.2.100", took, "va3+ lo1 vb1 ", by_a}, // unparked
         {a, "release ERROR 192.0.2.100", released + "ERROR IP 192.0.2.100 forget 0" + queued + parked,
          "va3+ lo1+ vb1 "}, // lo only
+        {a, "release ERROR 192.0.2.100", released + "ERROR IP 192.0.2.100 forget 0" + queued + " | SUCCESS",
+         "va3+ lo1+ vb1 "}, // parked already
         {b, "take vb 192.0.2.100", "0 DEBUG (T):: [ 192.0.2.100 -> 02:00:00:00:0a:02 ] | SUCCESS",
          "va3+ lo1+ vb1+ ", announcements_by("020000000a02", 3)},
         {o, "arp 192.0.2.100", "0 02:00:00:00:0a:02", "va3+ lo1+ vb1+ "},

@@ -239,6 +239,7 @@ TEST_F(Vtpasswd, RecordsChangedKeptOrAppendedAndFailuresLoseNothing)
         {a, b, "1", writable(etc, "its group", "g-w"), "700 770: U a", "chmod 770 $E"},
         {a, b, "1", writable(etc_parent, "others", "o-w"), "707 700: U a", "chmod 707 $P"},
         {a, b, "0", changed("b"), "1777 700: B a; U a b*", "chmod 1777 $P"},
+        {a, b, "1", writable(etc, "its group and others", "go-w"), "700 1777: U a", "chmod 1777 $E"},
         {a, b, "1", writable(stand_in, "its group", "g-w"), "U a", "chmod 2775 $P/.."},
         {a, b, "1", "The etc directory " + etc + " has been locked by another process for 5"
          " seconds. Please try again once it has finished.\n", "U a",

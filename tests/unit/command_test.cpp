@@ -31,6 +31,7 @@ TEST(RecordFormat, FieldsAndCountRewritten)
     EXPECT_EQ(vttest::read_file(s.root() + "/whole"), expected + std::string(expected).replace(21, 3, "000"));
     // A hostile count makes no round, not four billion.
     EXPECT_EQ(initial_md5("pw", "salt", -7), "pwsalt");
+    EXPECT_EQ(spacedstring_of_int(9) + spacedstring_of_int(99) + spacedstring_of_int(100), "009099100");
 }
 
 TEST(Failures, ErrnoNames)

@@ -394,13 +394,16 @@ TEST_F(Vtnet, Check)
     // arp_ignore and arp_announce both at `level`.
     for (auto [level, line] : {std::pair{0, "check = 1 " + both("va", "va") + "FAIL"},
                                {1, "check va = 1 " + announce("va", "va") + "FAIL"},
-                               {2, std::string("check = 0 SUCCESS")}}) {
+                               {2, std::string("check = 0 SUCCESS")},
+                               {8, std::string("check = 0 SUCCESS")}}) { // 8: no answers at all
         const std::string n = std::to_string(level);
         ASSERT_EQ(run_shell("ip netns exec " + a + " sh -c 'cd /proc/sys/net/ipv4/conf/va && echo " + n
                             + " >arp_ignore && echo " + n + " >arp_announce'").status, 0);
         expect_said(a, {line});
         ASSERT_TRUE(net->ip(net->b(), "neigh flush dev vb"));
         EXPECT_EQ(said_in(net->b(), [] { return unix_ping("203.0.113.10"); }), level ? "1" : "0") << level;
+        // An alias reads its interface's settings.
+        EXPECT_EQ(said_in(a, [] { return parked_answered_on("va:1"); }), level ? "0" : "1") << level;
     }
     // A second broadcast interface is checked too.
     ASSERT_TRUE(configure(a, {"link add vc type veth peer name vd netns " + net->b(), "link set vc up"}));

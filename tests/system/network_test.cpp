@@ -416,6 +416,8 @@ TEST_F(Vtnet, Check)
                     "garp va 192.0.2.100 = 1 [vtnet: garp" + raw,
                     "take va 192.0.2.100 = 1 [vtnet: take needs CAP_NET_ADMIN and CAP_NET_RAW (run it as root)]",
                     "release va 192.0.2.1 = 1 [vtnet: release needs CAP_NET_ADMIN (run it as root)]",
+                    "cleanup va = 1 [vtnet: cleanup needs CAP_NET_ADMIN (run it as root)]",
+                    "route del 192.0.2.1 = 1 [vtnet: route needs CAP_NET_ADMIN (run it as root)]",
                     "netmask va = 0 255.255.255.0"}, true);
     // A down link announces nothing; settings go by the host's name (lo0 is "lo").
     ASSERT_TRUE(configure(a, {"link add lo0 address 02:00:00:00:0a:09 type veth peer name vx1",

@@ -390,6 +390,7 @@ TEST_F(Network, Changes)
         {cast("em0", 1), {{call::packet_bind, {ENXIO}}},
          opened + "packet bind em0 -> ENXIO\n" + unbound("em0")},
         {cast("em0123456789abcd:1", 1), {}, opened + unbound("em0123456789abcd")},
+        {cast(std::string(100, 'e'), 1), {}, " err: " + no_device + "File name too long\n"},
         {[] { bpf_first_time = true; return arpcast_sent("em0", "192.0.2.5", 3); },
          {{call::packet_write, {0, EIO}}},
          "2 " + sent + "packet frame em0 192.0.2.5 -> EIO\n" + frame + debug
